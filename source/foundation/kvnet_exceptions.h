@@ -13,11 +13,13 @@ class Exception : public std::runtime_error {
   explicit Exception(const std::string& message) : std::runtime_error(message) {}
 };
 
+// NOLINTBEGIN(bugprone-macro-parentheses): Name is a class name
 #define KVNET_EXCEPTION_CLASS(Name) \
   class Name : public Exception {   \
    public:                          \
     using Exception::Exception;     \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 KVNET_EXCEPTION_CLASS(ENetworkIsClosed);
 KVNET_EXCEPTION_CLASS(EOutOfRange);

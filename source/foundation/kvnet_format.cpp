@@ -98,8 +98,8 @@ std::string Pad(std::string text, int width, bool leftJustify) {
 }
 
 std::string IntegerText(const TFormatArg& arg, int minDigits) {
-  if (arg.GetKind() == TFormatArg::Kind::Text) return arg.AsText();
-  if (arg.GetKind() == TFormatArg::Kind::Double || arg.GetKind() == TFormatArg::Kind::Single) {
+  if (arg.GetKind() == TFormatArg::Kind::akText) return arg.AsText();
+  if (arg.GetKind() == TFormatArg::Kind::akDouble || arg.GetKind() == TFormatArg::Kind::akSingle) {
     return arg.AsText();
   }
   std::string text = arg.AsText();
@@ -148,12 +148,12 @@ std::string FormatFixed(double value, int decimals) {
 
 std::int64_t TFormatArg::AsInt64() const {
   switch (FKind) {
-    case Kind::Signed:
+    case Kind::akSigned:
       return FInt;
-    case Kind::Unsigned:
+    case Kind::akUnsigned:
       return static_cast<std::int64_t>(FUInt);
-    case Kind::Double:
-    case Kind::Single:
+    case Kind::akDouble:
+    case Kind::akSingle:
       return std::isfinite(FDouble) && std::fabs(FDouble) < 9.2e18
                  ? static_cast<std::int64_t>(FDouble)
                  : 0;
@@ -164,12 +164,12 @@ std::int64_t TFormatArg::AsInt64() const {
 
 double TFormatArg::AsDouble() const {
   switch (FKind) {
-    case Kind::Signed:
+    case Kind::akSigned:
       return static_cast<double>(FInt);
-    case Kind::Unsigned:
+    case Kind::akUnsigned:
       return static_cast<double>(FUInt);
-    case Kind::Double:
-    case Kind::Single:
+    case Kind::akDouble:
+    case Kind::akSingle:
       return FDouble;
     default:
       return 0;
@@ -178,15 +178,15 @@ double TFormatArg::AsDouble() const {
 
 std::string TFormatArg::AsText() const {
   switch (FKind) {
-    case Kind::Signed:
+    case Kind::akSigned:
       return std::to_string(FInt);
-    case Kind::Unsigned:
+    case Kind::akUnsigned:
       return std::to_string(FUInt);
-    case Kind::Double:
+    case Kind::akDouble:
       return FormatGeneral(FDouble);
-    case Kind::Single:
+    case Kind::akSingle:
       return FormatGeneral(static_cast<float>(FDouble));
-    case Kind::Text:
+    case Kind::akText:
       return std::string(FText);
     default:
       return {};
@@ -195,10 +195,10 @@ std::string TFormatArg::AsText() const {
 
 std::string TFormatArg::AsHex() const {
   std::uint64_t bits = 0;
-  if (FKind == Kind::Signed) {
+  if (FKind == Kind::akSigned) {
     bits = static_cast<std::uint64_t>(FInt);
     if (FIntBytes < 8) bits &= (std::uint64_t{1} << (8 * FIntBytes)) - 1;
-  } else if (FKind == Kind::Unsigned) {
+  } else if (FKind == Kind::akUnsigned) {
     bits = FUInt;
   } else {
     return AsText();
@@ -268,17 +268,17 @@ std::string FormatArgs(std::string_view fmt, std::span<const TFormatArg> args) {
         }
         break;
       case 'f':
-        text = arg.GetKind() == TFormatArg::Kind::Text
+        text = arg.GetKind() == TFormatArg::Kind::akText
                    ? arg.AsText()
                    : FormatFixed(arg.AsDouble(), precision < 0 ? 2 : precision);
         break;
       case 'n':
-        text = arg.GetKind() == TFormatArg::Kind::Text
+        text = arg.GetKind() == TFormatArg::Kind::akText
                    ? arg.AsText()
                    : GroupThousands(FormatFixed(arg.AsDouble(), precision < 0 ? 2 : precision));
         break;
       case 'e': {
-        if (arg.GetKind() == TFormatArg::Kind::Text || !std::isfinite(arg.AsDouble())) {
+        if (arg.GetKind() == TFormatArg::Kind::akText || !std::isfinite(arg.AsDouble())) {
           text = arg.AsText();
           break;
         }
@@ -292,16 +292,16 @@ std::string FormatArgs(std::string_view fmt, std::span<const TFormatArg> args) {
         }
         break;
       }
-      case 'g':
-        if (arg.GetKind() == TFormatArg::Kind::Single && precision < 0) {
-          text = arg.AsText();
-        } else if (arg.GetKind() == TFormatArg::Kind::Double ||
-                   arg.GetKind() == TFormatArg::Kind::Single) {
-          text = FormatGeneral(arg.AsDouble(), precision <= 0 ? 15 : precision);
-        } else {
-          text = arg.AsText();
-        }
+      case 'g': {
+        // A single without precision keeps its own shortest text (AsText); a double or an
+        // explicit precision goes through the general format.
+        const auto kind = arg.GetKind();
+        const bool general = kind == TFormatArg::Kind::akDouble ||
+                             (kind == TFormatArg::Kind::akSingle && precision >= 0);
+        text =
+            general ? FormatGeneral(arg.AsDouble(), precision <= 0 ? 15 : precision) : arg.AsText();
         break;
+      }
       default:  // 's'
         text = arg.AsText();
         if (precision >= 0 && static_cast<int>(text.size()) > precision) {

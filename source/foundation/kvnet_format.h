@@ -26,20 +26,20 @@ std::string FormatFixed(double value, int decimals);
 // One argument of Format: an integer, a floating-point value or a text.
 class TFormatArg {
  public:
-  enum class Kind : std::uint8_t { None, Signed, Unsigned, Double, Single, Text };
+  enum class Kind : std::uint8_t { akNone, akSigned, akUnsigned, akDouble, akSingle, akText };
 
   TFormatArg() = default;
   template <std::signed_integral I>
-  TFormatArg(I v) : FKind(Kind::Signed), FInt(v), FIntBytes(sizeof(I)) {}  // NOLINT
+  TFormatArg(I v) : FKind(Kind::akSigned), FInt(v), FIntBytes(sizeof(I)) {}  // NOLINT
   template <std::unsigned_integral U>
   TFormatArg(U v)  // NOLINT
-      : FKind(Kind::Unsigned), FUInt(v), FIntBytes(sizeof(U)) {}
-  TFormatArg(bool v) : FKind(Kind::Signed), FInt(v ? 1 : 0), FIntBytes(1) {}  // NOLINT
-  TFormatArg(double v) : FKind(Kind::Double), FDouble(v) {}                   // NOLINT
-  TFormatArg(float v) : FKind(Kind::Single), FDouble(v) {}                    // NOLINT
-  TFormatArg(std::string_view v) : FKind(Kind::Text), FText(v) {}             // NOLINT
-  TFormatArg(const std::string& v) : FKind(Kind::Text), FText(v) {}           // NOLINT
-  TFormatArg(const char* v) : FKind(Kind::Text), FText(v ? v : "") {}         // NOLINT
+      : FKind(Kind::akUnsigned), FUInt(v), FIntBytes(sizeof(U)) {}
+  TFormatArg(bool v) : FKind(Kind::akSigned), FInt(v ? 1 : 0), FIntBytes(1) {}  // NOLINT
+  TFormatArg(double v) : FKind(Kind::akDouble), FDouble(v) {}                   // NOLINT
+  TFormatArg(float v) : FKind(Kind::akSingle), FDouble(v) {}                    // NOLINT
+  TFormatArg(std::string_view v) : FKind(Kind::akText), FText(v) {}             // NOLINT
+  TFormatArg(const std::string& v) : FKind(Kind::akText), FText(v) {}           // NOLINT
+  TFormatArg(const char* v) : FKind(Kind::akText), FText(v ? v : "") {}         // NOLINT
 
   Kind GetKind() const { return FKind; }
   std::int64_t AsInt64() const;
@@ -48,7 +48,7 @@ class TFormatArg {
   std::string AsHex() const;   // upper-case hexadecimal; negative values in their own width
 
  private:
-  Kind FKind = Kind::None;
+  Kind FKind = Kind::akNone;
   std::int64_t FInt = 0;
   std::uint64_t FUInt = 0;
   int FIntBytes = 0;

@@ -226,7 +226,7 @@ TEST(BufferedStream, WritePastTheEndLeavesZerosInTheGap) {
     b.WriteBuffer("ab", 2);
     b.Seek(2, soCurrent);  // inside the buffer's range, past its data
     b.WriteBuffer("cd", 2);
-    b.Seek(2 * TKVBufferedStream::kBufferSize, soBeginning);  // beyond the buffer
+    b.Seek(std::int64_t{2} * TKVBufferedStream::kBufferSize, soBeginning);  // beyond the buffer
     b.WriteBuffer("e", 1);
   }
   const std::string bytes = ReadFileBytes(name);

@@ -38,9 +38,11 @@ std::string DataSetPath(const std::string& name);
 }  // namespace kvnet::test
 
 // Skips the current test with a clear message when the real data set is not available.
+// NOLINTBEGIN(bugprone-macro-parentheses): var is a variable name
 #define KVNET_REQUIRE_DATA_SET(var, name)                                              \
   const std::string var = ::kvnet::test::DataSetPath(name);                            \
   if (var.empty()) {                                                                   \
     GTEST_SKIP() << "real data set '" << (name) << "' not found under " KVNET_DATA_DIR \
                  << "; this test needs it";                                            \
   }
+// NOLINTEND(bugprone-macro-parentheses)
