@@ -55,6 +55,9 @@ struct TLocation {
   double percent = 0;
 };
 
+// A square or rectangular table of 32-bit values: [i][j] is the value from item i to item j.
+using TMatrix = std::vector<std::vector<float>>;
+
 // Cost of a node or link that a search has not reached.
 inline constexpr float kCostUnreached = 1e38f;
 

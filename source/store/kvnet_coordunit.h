@@ -1,0 +1,65 @@
+// Coordinate units of a network and the distance function that goes with them. Planar units
+// measure Euclidean distance; angular units (radians, degrees, grad; x = longitude, y = latitude)
+// measure the great-circle angle on a sphere. DistFactor turns either into kilometres: the
+// kilometres per unit, or the sphere radius 6378.13 km for angular units.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "foundation/kvnet_types.h"
+
+namespace kvnet {
+
+enum TCoordinateUnit : std::uint8_t {
+  cuUnknown = 0,
+  cuRad,
+  cuDeg,
+  cuGrad,
+  cuMm,
+  cuCm,
+  cuDm,
+  cuM,
+  cuKm,
+  cuPoint,
+  cuInch,
+  cuLink,
+  cuFt,
+  cuSurveyft,
+  cuYard,
+  cuChain,
+  cuRod,
+  cuMiles,
+  cuNmi
+};
+
+inline constexpr double kEarthRadiusKm = 6378.13;
+
+// The projection text (WKT) of WGS 84 longitude/latitude, the default for networks in degrees.
+inline constexpr const char* kWgs84Prj =
+    "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137,298.257223563]],"
+    "PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.017453292519943295]]";
+// The CoordSys clause of WGS 84 longitude/latitude.
+inline constexpr const char* kWgs84CoordSys = "CoordSys Earth Projection 1, 104";
+
+// The name written to the configuration ("Degrees", "Meter", ...); empty for cuUnknown and for
+// values outside the enumeration.
+std::string CoordinateUnitName(TCoordinateUnit unit);
+// The unit of a name, ignoring case; cuUnknown when no name matches.
+TCoordinateUnit CoordinateUnitFromName(std::string_view name);
+// Kilometres per unit; raises Exception "Undefined coordinate in DistFactor" for cuUnknown.
+double DistFactor(TCoordinateUnit unit);
+bool IsAngularUnit(TCoordinateUnit unit);
+// Radians per unit for angular units (1, pi/180, pi/200); 1 for planar units.
+double RadiansPerUnit(TCoordinateUnit unit);
+
+// The haversine central angle in radians between two points given in radians (x = longitude,
+// y = latitude); the square root is limited to 1.
+double HaversineAngle(double x1, double y1, double x2, double y2);
+
+// Distance between two points in units of DistFactor: the great-circle angle (radians) for
+// angular units, the Euclidean distance for planar ones. Multiply by DistFactor for kilometres.
+double UnitDistance(TCoordinateUnit unit, const TFloatPoint& p1, const TFloatPoint& p2);
+
+}  // namespace kvnet

@@ -1,0 +1,352 @@
+// TNetwork: an open network directory in memory, the object every analysis works on.
+//
+// Topology and per-link data are flat arrays indexed by link or node number (entry 0 unused):
+// end nodes, lengths, attribute words, and a CSR adjacency whose slots hold signed link numbers
+// (negative: the link may not be entered from that node). Nodes are numbered by non-increasing
+// degree. Shape points come from a TCoord3File, cached in memory or read per request.
+//
+// Thread rules: the network has no lock. Queries never change it, so several threads may query
+// one open network at once; operations that change arrays (attributes, limits, costs, times,
+// turns) are for one thread at a time, with no search running. Searches keep their own state in
+// their calculators and only read the network. A clone shares nothing that a thread could
+// disturb (the read-only external-id index and spatial index are shared).
+//
+// Lengths are kilometres; coordinates are in the network's coordinate unit.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "foundation/kvnet_bitarray.h"
+#include "foundation/kvnet_filebase.h"
+#include "foundation/kvnet_types.h"
+#include "store/kvnet_configfile.h"
+#include "store/kvnet_coordunit.h"
+#include "store/kvnet_locationlist.h"
+
+namespace kvnet {
+
+class TAreaList;
+class TCoord3File;
+class TExternalID;
+class TKVStream;
+class TQuadTree;
+class TRandom;
+class TRoadNameFile;
+class TTurnRestrictions;
+
+class TNetwork;
+using TGetConfigEvent = std::function<void(TNetwork& sender, TConfig& config)>;
+
+// Bits of the attribute word.
+inline constexpr std::uint16_t kAttrRoadClass = 0x001F;
+inline constexpr std::uint16_t kAttrHierarchy = 0x00E0;
+inline constexpr int kBitNoDriveThrough = 8;
+inline constexpr int kBitOnewayFT = 9;
+inline constexpr int kBitOnewayTF = 10;
+inline constexpr int kBitRoundAbout = 11;
+inline constexpr int kBitNonDrive = 12;
+inline constexpr int kBitUturnFrom = 13;
+inline constexpr int kBitUturnTo = 14;
+inline constexpr int kBitSearchLink = 15;
+inline constexpr std::uint16_t kAttrOneway = 0x0600;
+
+inline constexpr int kRoadNameFileSlots = 99;
+inline constexpr int kLimitSlots = 9;
+
+class TNetwork : public TFileBase {
+ public:
+  TNetwork();
+  ~TNetwork() override;
+  TNetwork(const TNetwork&) = delete;
+  TNetwork& operator=(const TNetwork&) = delete;
+
+  // ---- lifecycle
+
+  // Opens the network directory (closing an open network first). externalid: 0 leaves the
+  // external-id index closed, 1 opens it, 2 caches its second file, 3 caches both. Every file is
+  // checked against the others before use; a failed Open leaves the network closed.
+  void Open(bool attributes, bool coord3Cache, bool spatialindex, std::int32_t externalid);
+  // Loads attribute words, derives the adjacency signs, no-drive-through areas and duplicates.
+  void OpenAttributes();
+  void Close();
+  // Makes v an independent copy of this network (v is closed first).
+  void Clone(TNetwork& v) const;
+
+  // ---- properties
+
+  bool AllowNegativeCost() const { return FAllowNegativeCost; }
+  void SetAllowNegativeCost(bool value) { FAllowNegativeCost = value; }
+  const std::string& Coordsys() const { return Fcoordsys; }
+  void SetCoordsys(const std::string& value) { Fcoordsys = value; }
+  std::int32_t EPSG() const { return Fepsg; }
+  void SetEPSG(std::int32_t value) { Fepsg = value; }
+  const std::string& PRJ() const { return Fprj; }
+  void SetPRJ(const std::string& value) { Fprj = value; }
+  std::uint16_t Codepage() const { return FCodepage; }
+  void SetCodepage(std::uint16_t value) { FCodepage = value; }
+  bool CompactMIF() const { return FcompactMIF; }
+  void SetCompactMIF(bool value) { FcompactMIF = value; }
+  TCoordinateUnit CoordinateUnit() const { return FCoordinateUnit; }
+  double DistFactor() const { return FDistfactor; }
+  std::int32_t LinkCount() const { return FLinkCount; }
+  std::int32_t NodeCount() const { return FNodeCount; }
+  std::int32_t MaxDegree() const { return Fmaxdegree; }
+  const TFloatRect& MBR() const { return Fmbr; }
+  // The rectangle within which coordinates are accepted (MBR widened by CoordinateWindow %).
+  const TFloatRect& SearchArea() const { return FmbrX; }
+  double CoordinateWindow() const { return FCoordinateWindow; }
+  // Stores the margin in percent; a negative value switches the search-area test off.
+  void SetCoordinateWindow(double x);
+  float LengthAlpha() const { return FLengthAlpha; }
+  void* Tag() const { return fTag; }
+  void SetTag(void* value) { fTag = value; }
+
+  TGetConfigEvent OnConfig;
+
+  // Optional caller-owned sources that replace the files of the same content; each is read from
+  // its current position.
+  TKVStream* SpatialIndexStream = nullptr;
+  TKVStream* ExternalIdIndex1Stream = nullptr;
+  TKVStream* ExternalIdIndex2Stream = nullptr;
+  TKVStream* LengthStream = nullptr;
+  TKVStream* LinkStream = nullptr;
+  TKVStream* CoordStream = nullptr;
+  TKVStream* NodeStream = nullptr;
+  TKVStream* AttributeStream = nullptr;
+  TKVStream* Coord3Stream = nullptr;
+  TKVStream* Coord3iStream = nullptr;
+
+  // ---- topology (checked)
+
+  std::int32_t Link2FromNode(std::int32_t link) const;
+  std::int32_t Link2ToNode(std::int32_t link) const;
+  std::int32_t Degree(std::int32_t node) const;
+  // The absolute link number in slot linkindex (1..Degree) of the node.
+  std::int32_t Node2Link(std::int32_t node, std::int32_t linkindex) const;
+  // True when a link of node1 joins node1 and node2 (no argument checks).
+  bool NodesConnected(std::int32_t node1, std::int32_t node2) const;
+  bool LoopLink(std::int32_t link) const;
+  bool LoopLinks() const { return fLoopLinks; }
+
+  // ---- topology (unchecked, for inner loops; the caller keeps ids in range)
+
+  // The signed adjacency slots of a node.
+  std::span<const std::int32_t> NodeSlots(std::int32_t node) const {
+    return {FSlots.data() + FOffsets[static_cast<std::size_t>(node)],
+            FSlots.data() + FOffsets[static_cast<std::size_t>(node) + 1]};
+  }
+  std::int32_t FromNodeOf(std::int32_t link) const { return Fromnode[static_cast<std::size_t>(link)]; }
+  std::int32_t ToNodeOf(std::int32_t link) const { return tonode[static_cast<std::size_t>(link)]; }
+  float LengthOf(std::int32_t link) const { return FLength[static_cast<std::size_t>(link)]; }
+  std::uint16_t AttributeOf(std::int32_t link) const {
+    return Fattribute[static_cast<std::size_t>(link)];
+  }
+  // Degree counts: entry d = number of nodes of degree >= d, entry MaxDegree + 1 = 0.
+  std::span<const std::int32_t> DegreeCounts() const { return a; }
+
+  // ---- geometry
+
+  // The stored length (range check only: a non-valid link gives 0).
+  float LinkLength(std::int32_t link) const;
+  // Sum of all link lengths.
+  float Length() const;
+  TFloatPoint Node2Coordinate(std::int32_t node) const;
+  // The link's polyline in digitised direction: from-node, shape points, to-node.
+  TFloatPointArrayEx GetGISSection(std::int32_t link) const;
+  void GetGISSection(std::int32_t link, TFloatPointArrayEx& list) const;
+  static void SwapList(TFloatPointArrayEx& list);
+
+  double DistanceBetweenPoints(const TFloatPoint& p1, const TFloatPoint& p2) const;
+  double DistanceBetweenNodes(std::int32_t node1, std::int32_t node2) const;
+  double DistanceToNode(const TFloatPoint& p, std::int32_t node) const;
+
+  std::int32_t RandomNode(TRandom& r) const;
+
+  // ---- positions, sections and routes
+
+  TFloatPointArrayEx GetGISSectionRoute(const TRoute& route) const;
+  // The part of a polyline between two fractions of its length (reversed when start > stop).
+  TFloatPointArrayEx ExtractSection(const TFloatPointArrayEx& list, double start,
+                                    double stop) const;
+  TFloatPointArrayEx ExtractSection_raw1(const TFloatPointArrayEx& list, double start,
+                                         double stop) const;
+  // The point at a location, moved sideways by offset kilometres.
+  TFloatPoint Location2Coordinate(const TLocation& loc, double offset) const;
+  void Location2CoordinateList(TLocationList& ll, double offset) const;
+  void Split(float distance, bool evenout, TLocationList& ll) const;
+  double RouteLength(const TRoute& route) const;
+  double DistanceBetweenLocations(const TLocation& loc1, const TLocation& loc2) const;
+  // Nearest point of a link: fraction along it, side (-1 left, +1 right of the digitised
+  // direction), distance in kilometres and the point.
+  void DistanceToLink(const TFloatPoint& p, std::int32_t link, double& percent, std::int32_t& side,
+                      double& distance, TFloatPoint& pnew) const;
+  double DistanceToLinkSimple(const TFloatPoint& p, std::int32_t link) const;
+  TMatrix Matrix(const TIntegerList& nl, bool extra) const;
+  TMatrix MatrixDyn(const TLocationList& ll, bool extra) const;
+  TMatrix MatrixDyn2(const TLocationList& ll1, const TLocationList& ll2) const;
+  TLocation RandomLocation(TRandom& r) const;
+  TFloatPoint RandomPoint(TRandom& r) const;
+  // Turn angle 0..359 at node from link1 onto link2 (0 straight on, 90 left, 270 right).
+  std::int32_t Direction(std::int32_t link1, std::int32_t node, std::int32_t link2) const;
+
+  // ---- attributes
+
+  std::uint16_t AttributeGet(std::int32_t link) const;
+  void AttributeSet(std::int32_t link, std::uint16_t value);
+  bool AttributeGetBit(std::int32_t link, int bit) const;
+  void AttributeSetBit(std::int32_t link, int bit, bool value);
+  void AttributeSetBits(int bit, const TBitArray& ba);
+  void AttributeSave();
+  std::uint16_t OneWayGet(std::int32_t link) const;
+  void OneWaySet(std::int32_t link, std::uint16_t value);
+  void SwapOneWay();
+  std::uint8_t GetRoadClass(std::int32_t link) const;
+  void SetRoadClass(std::int32_t link, std::uint8_t value);
+  std::uint8_t GetHierarchy(std::int32_t link) const;
+  void SetHierarchy(std::int32_t link, std::uint8_t value);
+  void AttributeSetSkipInSearchBit();
+  void SkipLinks2BitArray(TBitArray& ba) const;
+  bool GetCulDeSac(std::int32_t link) const;
+  void NonCulDeSacNodes(TIntegerList& nonCDSnodes) const;
+  void NoDriveThroughInit();
+  bool NoDriveThroughSet() const;
+  bool NoDriveThroughCheck(const TRoute& route) const;
+  const TAreaList& AreaList() const { return *FAreaList; }
+  // Whether a node is a roundabout exit: degree 3 or more, exactly two roundabout links and
+  // (unless countAll) at least one other link that may be entered from the node.
+  bool RoundAboutExit(std::int32_t node, bool countAll) const;
+
+  // ---- limits
+
+  void OpenLimit(std::int32_t fileNumber, std::int32_t limitID, bool bitpattern);
+  void SaveLimit(std::int32_t fileNumber, std::int32_t limitID) const;
+  std::uint8_t GetLimit(std::int32_t limitID, std::int32_t link) const;
+  bool GetLimitBit(std::int32_t limitID, std::int32_t link, int bit) const;
+  void SetLimit(std::int32_t limitID, std::int32_t link, std::uint8_t value);
+  void SetLimitBit(std::int32_t limitID, std::int32_t link, int bit, bool value);
+  bool LimitIsBitPattern(std::int32_t limitID) const;
+  std::int32_t LimitSlotsInUse() const { return FlimitX; }
+  void SelectLimit(TBitArray& ba, std::int32_t limitID, std::uint8_t limitMin,
+                   std::uint8_t limitMax) const;
+  void SelectLinksWithLimits(TBitArray& ba, bool includeoneway) const;
+
+  // ---- duplicates (one-way twins)
+
+  // Rebuilds the table of one-way twin links; returns the number of entries (two per pair).
+  std::int32_t FindDuplicateLinks();
+  // The twin of a link, or 0.
+  std::int32_t GetDuplicateLink(std::int32_t index) const;
+
+  // ---- optional parts
+
+  std::int32_t TurnListCount() const { return static_cast<std::int32_t>(FTurnList.size()); }
+  TTurnRestrictions& TurnList(std::int32_t index);
+  const TTurnRestrictions& TurnList(std::int32_t index) const;
+  // The loaded spatial index, or nullptr when the network was opened without it.
+  const TQuadTree* Quadtree() const { return FQuadtree.get(); }
+  // The external-id index, or nullptr when it was not opened.
+  TExternalID* ExternalID() const { return FexternalID.get(); }
+  const TCoord3File& Coord3File() const { return *FCoord3file; }
+
+  // ---- validation (raise on failure)
+
+  void CheckOpen() const;
+  void CheckLink(std::int32_t link) const;
+  void CheckNode(std::int32_t node) const;
+  void CheckNodeList(const TIntegerList& nl) const;
+  static void CheckPercent(double percent);
+  void CheckLocation(const TLocation& loc) const;
+  void CheckLocationList(const TLocationList& ll) const;
+  void CheckLocationListP(const TLocationList& ll) const;
+  void CheckCoordinate(const TFloatPoint& p) const;
+  void CheckRoadNameFile(std::int32_t roadFileID) const;
+  void CheckExternalOpen() const;
+  void CheckTurnIndex(std::int32_t index) const;
+
+ private:
+  // Link number in 1..LinkCount (the first two messages of CheckLink), valid or not.
+  void CheckLinkRange(std::int32_t link) const;
+  void CheckLimitID(std::int32_t limitID) const;
+  // Sets the signs of a link's two adjacency entries from its one-way bits.
+  void UpdateSigns(std::int32_t link);
+  void ComputeSearchArea();
+  void ComputeLengthAlpha();
+  void ComputeCulDeSac();
+  void ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_t externalid);
+  std::string FilePath(const char* name) const { return fDirectory + name; }
+
+  TCoordinateUnit FCoordinateUnit = cuUnknown;
+  std::int32_t Fepsg = 0;
+  std::string Fprj;
+  std::string Fcoordsys;
+  std::uint16_t FCodepage;
+  bool FAllowNegativeCost = false;
+  bool FTimeAlphaUpdateNeeded = false;
+  bool FCostAlphaUpdateNeeded = false;
+  std::int32_t Fmaxdegree = 0;
+  double FCoordinateWindow = 20.0;
+  TFloatRect Fmbr;
+  TFloatRect FmbrX;
+  bool FcompactMIF = false;
+  bool fLoopLinks = false;
+  double FDistfactor = 0;
+  float FLengthAlpha = 0;
+  float FTimeAlpha = 0;
+  float FCostAlpha = 0;
+  void* fTag = nullptr;
+  std::int32_t FLinkCount = 0;
+  std::int32_t FNodeCount = 0;
+
+  // Per link, index 0..LinkCount.
+  std::vector<float> FLength;
+  std::vector<std::int32_t> Fromnode;
+  std::vector<std::int32_t> tonode;
+  std::vector<std::uint16_t> Fattribute;
+  // Positions in FSlots of the link's entry at its from-node and at its to-node.
+  std::vector<std::uint32_t> FSlotFrom;
+  std::vector<std::uint32_t> FSlotTo;
+  TBitArray FCDS;
+
+  // Per node, index 0..NodeCount.
+  std::vector<double> FX;
+  std::vector<double> FY;
+  // CSR adjacency: the slots of node n are FSlots[FOffsets[n] .. FOffsets[n + 1]).
+  std::vector<std::uint32_t> FOffsets;
+  std::vector<std::int32_t> FSlots;
+  std::vector<std::int32_t> a;
+
+  std::array<std::vector<std::uint8_t>, kLimitSlots + 1> FLimit;
+  std::array<bool, kLimitSlots + 1> FLimitBP{};
+  std::array<std::uint8_t, kLimitSlots + 1> QTVindex{};
+  std::uint8_t FlimitX = 0;
+
+  std::vector<std::vector<float>> FTime;
+  std::vector<std::vector<float>> FCost;
+  std::vector<std::unique_ptr<TTurnRestrictions>> FTurnList;
+  std::unique_ptr<TAreaList> FAreaList;
+  std::unordered_map<std::int32_t, std::int32_t> FDuplicates;
+  std::unique_ptr<TCoord3File> FCoord3file;
+  std::shared_ptr<const TQuadTree> FQuadtree;
+  std::shared_ptr<TExternalID> FexternalID;
+  std::array<std::shared_ptr<TRoadNameFile>, kRoadNameFileSlots + 1> FRoadNameFiles;
+
+ public:
+  // Turn auto-processing factors.
+  double cTJunction = 1.0;
+  double cTJunctionCrossing = 1.5;
+  double cNormal = 1.0;
+  double cNormalCrossingTurn = 1.5;
+  double cNormalCrossingStraight = 1.5;
+  double cFast = 1.0;
+  double cStraight = 2.0;
+  double cSlow = 4.5;
+};
+
+}  // namespace kvnet

@@ -1,0 +1,408 @@
+// TNetwork: opening a network directory. Each file (or the caller's stream that replaces it) is
+// read in one piece, deciphered, and checked against the others before anything is built from
+// it: sizes against the link and node counts, node ids against the node count, the adjacency
+// against the end nodes of every link. A wrong encryption key or a corrupt file therefore raises
+// a clear exception instead of producing a network that crashes later.
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "foundation/kvnet_exceptions.h"
+#include "foundation/kvnet_format.h"
+#include "foundation/kvnet_io.h"
+#include "store/kvnet_arealist.h"
+#include "store/kvnet_coord3file.h"
+#include "store/kvnet_encryption.h"
+#include "store/kvnet_externid.h"
+#include "store/kvnet_network.h"
+#include "store/kvnet_quadtree.h"
+#include "store/kvnet_turn.h"
+
+namespace kvnet {
+
+namespace {
+
+constexpr std::uint32_t kNoSlot = std::numeric_limits<std::uint32_t>::max();
+
+// One part of the network: a caller's stream (from its position) or a file of the directory.
+class TPartReader {
+ public:
+  TPartReader(TKVStream* stream, std::string fileName, std::int64_t key)
+      : FStream(stream), FName(std::move(fileName)), FKey(key) {
+    if (FStream) {
+      FSize = FStream->Size() - FStream->Position();
+      return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(FName, ec)) {
+      throw EFileMissing(Format("File is missing: %s", FName));
+    }
+    FFile = std::make_unique<TKVFileStream>(FName, fmOpenRead | fmShareDenyWrite);
+    FSize = FFile->Size();
+  }
+
+  std::int64_t Size() const { return FSize; }
+  const std::string& Name() const { return FName; }
+
+  void ExpectSize(std::int64_t bytes) const {
+    if (FSize != bytes) {
+      throw EWrongFileSize(
+          Format("Wrong size of %s: %d bytes, expected %d", FName, FSize, bytes));
+    }
+  }
+
+  // Reads the whole part into buffer (which has room for it).
+  void ReadAll(void* buffer) const {
+    TKVStream& stream = FStream ? *FStream : *FFile;
+    stream.ReadBuffer(buffer, FSize);
+  }
+
+  [[noreturn]] void Corrupt(const std::string& detail) const {
+    throw Exception(Format("Network file %s is corrupt: %s%s", FName, detail,
+                           FKey != 0 ? " (wrong encryption key?)" : ""));
+  }
+
+ private:
+  TKVStream* FStream;
+  std::string FName;
+  std::int64_t FKey;
+  std::unique_ptr<TKVFileStream> FFile;
+  std::int64_t FSize = 0;
+};
+
+// Deciphers count 32-bit words stored at data (any element type) in place, in order.
+void DecipherWords(void* data, std::size_t count, T32Encryption& cipher) {
+  if (cipher.Key() == 0) return;
+  auto* bytes = static_cast<unsigned char*>(data);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, bytes + 4 * i, 4);
+    word = cipher.Encode(word);
+    std::memcpy(bytes + 4 * i, &word, 4);
+  }
+}
+
+// Reports progress for a step of Open over [start, stop] percent.
+void StepProgress(TProgressCancel& progress, int start, int stop, double maxValue) {
+  progress.SetProgressStart(start);
+  progress.SetProgressStop(stop);
+  progress.SetProgressMaxValue(maxValue);
+}
+
+}  // namespace
+
+void TNetwork::Open(bool attributes, bool coord3Cache, bool spatialindex,
+                    std::int32_t externalid) {
+  Close();
+  // Limit slots and attribute words belong to the network that was open before.
+  for (auto& slot : FLimit) slot = {};
+  FLimitBP = {};
+  QTVindex = {};
+  FlimitX = 0;
+  Fattribute = {};
+  try {
+    TConfig config;
+    if (OnConfig) {
+      OnConfig(*this, config);
+    } else {
+      ReadConfig(fDirectory, config);
+    }
+    if (config.VersionCode != kNetworkVersion) {
+      throw EWrongVersion("This network is not compatible with the software");
+    }
+    if (!config.Encrypted) {
+      fEncryptionKey = 0;
+    } else if (fEncryptionKey == 0) {
+      throw EEncryptedData("Network is encrypted, supply a key");
+    }
+    if (fEncryptionKey < 0) {
+      throw EInvalidParameter(Format("Encryption key must not be negative: %d", fEncryptionKey));
+    }
+    Fepsg = config.Epsg;
+    Fprj = config.Prj;
+    Fcoordsys = config.CoordSys;
+    FCoordinateUnit = config.Cu;
+    FDistfactor = kvnet::DistFactor(config.Cu);
+    if (config.LinkCount < 0) {
+      throw Exception(Format("Network file %s is corrupt: the link count is not valid",
+                             FilePath(kConfigFileName)));
+    }
+    FLinkCount = config.LinkCount;
+    Fmbr = config.Mbr;
+    if (!std::isfinite(Fmbr.xmin) || !std::isfinite(Fmbr.ymin) || !std::isfinite(Fmbr.xmax) ||
+        !std::isfinite(Fmbr.ymax)) {
+      throw Exception(Format("Network file %s is corrupt: the bounding rectangle is not valid",
+                             FilePath(kConfigFileName)));
+    }
+    ComputeSearchArea();
+    ReadNetworkFiles(spatialindex, coord3Cache, externalid);
+
+    FDuplicates.clear();
+    ComputeLengthAlpha();
+    FTurnList.clear();
+    FTurnList.push_back(std::make_unique<TTurnRestrictions>(FLinkCount));
+    ComputeCulDeSac();
+    Fattribute.assign(static_cast<std::size_t>(FLinkCount) + 1, 0);
+    FAreaList = std::make_unique<TAreaList>();
+    fLoopLinks = false;
+    for (std::int32_t link = 1; link <= FLinkCount && !fLoopLinks; ++link) {
+      fLoopLinks = LengthOf(link) != 0 && FromNodeOf(link) == ToNodeOf(link);
+    }
+    ProgressExecuteZero();
+    fIsOpen = true;
+    if (attributes) OpenAttributes();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_t externalid) {
+  const auto links = static_cast<std::size_t>(FLinkCount);
+  T32Encryption cipher(fEncryptionKey);
+
+  // length.bin: one single per link.
+  {
+    StepProgress(*this, 0, 8, FLinkCount);
+    TPartReader part(LengthStream, FilePath("length.bin"), fEncryptionKey);
+    part.ExpectSize(4 * static_cast<std::int64_t>(FLinkCount));
+    FLength.assign(links + 1, 0);
+    part.ReadAll(FLength.data() + 1);
+    DecipherWords(FLength.data() + 1, links, cipher);
+    for (std::size_t k = 1; k <= links; ++k) {
+      if (!std::isfinite(FLength[k]) || FLength[k] < 0) {
+        part.Corrupt(Format("link %d has the length %g", k, FLength[k]));
+      }
+    }
+    ProgressExecute(FLinkCount);
+  }
+
+  // link.bin: from-node and to-node per link.
+  std::vector<std::int32_t> ends(2 * links);
+  TPartReader linkPart(LinkStream, FilePath("link.bin"), fEncryptionKey);
+  {
+    StepProgress(*this, 8, 21, FLinkCount);
+    cipher.Restart();
+    linkPart.ExpectSize(8 * static_cast<std::int64_t>(FLinkCount));
+    linkPart.ReadAll(ends.data());
+    DecipherWords(ends.data(), ends.size(), cipher);
+    ProgressExecute(FLinkCount);
+  }
+
+  // coord.bin: the node coordinates; NodeCount follows from its size.
+  {
+    cipher.Restart();
+    TPartReader part(CoordStream, FilePath("coord.bin"), fEncryptionKey);
+    if (part.Size() % 16 != 0 || part.Size() / 16 > INT32_MAX - 1) {
+      part.Corrupt(Format("size %d is not 16 bytes per node", part.Size()));
+    }
+    FNodeCount = static_cast<std::int32_t>(part.Size() / 16);
+    StepProgress(*this, 21, 47, FNodeCount);
+    std::vector<double> xy(2 * static_cast<std::size_t>(FNodeCount));
+    part.ReadAll(xy.data());
+    DecipherWords(xy.data(), 2 * xy.size(), cipher);
+    FX.assign(static_cast<std::size_t>(FNodeCount) + 1, 0);
+    FY.assign(static_cast<std::size_t>(FNodeCount) + 1, 0);
+    for (std::size_t n = 1; n <= static_cast<std::size_t>(FNodeCount); ++n) {
+      FX[n] = xy[2 * n - 2];
+      FY[n] = xy[2 * n - 1];
+      if (!std::isfinite(FX[n]) || !std::isfinite(FY[n])) {
+        part.Corrupt(Format("node %d has no valid coordinate", n));
+      }
+    }
+    ProgressExecute(FNodeCount);
+  }
+
+  // End nodes, now that the node count is known: valid links join existing nodes, links of
+  // length 0 join none.
+  Fromnode.assign(links + 1, 0);
+  tonode.assign(links + 1, 0);
+  std::int64_t validLinks = 0;
+  for (std::size_t k = 1; k <= links; ++k) {
+    const std::int32_t from = ends[2 * k - 2];
+    const std::int32_t to = ends[2 * k - 1];
+    if (FLength[k] != 0) {
+      if (from < 1 || from > FNodeCount || to < 1 || to > FNodeCount) {
+        linkPart.Corrupt(Format("link %d joins the nodes %d and %d of %d", k, from, to,
+                                FNodeCount));
+      }
+      ++validLinks;
+    } else if (from != 0 || to != 0) {
+      linkPart.Corrupt(Format("the non-valid link %d joins the nodes %d and %d", k, from, to));
+    }
+    Fromnode[k] = from;
+    tonode[k] = to;
+  }
+  ends = {};
+
+  // node.bin: MaxDegree, the degree counts, then the adjacency slots.
+  {
+    cipher.Restart();
+    TPartReader part(NodeStream, FilePath("node.bin"), fEncryptionKey);
+    StepProgress(*this, 47, 60, 2.0 * FLinkCount);
+    if (part.Size() < 4 || part.Size() % 4 != 0) {
+      part.Corrupt(Format("size %d is not a whole number of 32-bit words", part.Size()));
+    }
+    // The file can hold no more than two slots per valid link besides its header.
+    const std::int64_t words = part.Size() / 4;
+    std::vector<std::int32_t> data(static_cast<std::size_t>(words));
+    part.ReadAll(data.data());
+    DecipherWords(data.data(), data.size(), cipher);
+    const std::int32_t maxDegree = data[0];
+    if (maxDegree < 0 || maxDegree > words - 1) part.Corrupt(Format("MaxDegree %d", maxDegree));
+    Fmaxdegree = maxDegree;
+    a.assign(static_cast<std::size_t>(maxDegree) + 2, 0);
+    std::int64_t slotCount = 0;
+    for (std::int32_t d = maxDegree; d >= 1; --d) {
+      const std::int32_t count = data[static_cast<std::size_t>(maxDegree - d + 1)];
+      if (count < a[static_cast<std::size_t>(d) + 1] || (d == maxDegree && count < 1)) {
+        part.Corrupt(Format("the count of nodes of degree %d or more is %d", d, count));
+      }
+      a[static_cast<std::size_t>(d)] = count;
+      slotCount += count;
+    }
+    const std::int32_t nodesInFile = maxDegree >= 1 ? a[1] : 0;
+    if (nodesInFile != FNodeCount) {
+      part.Corrupt(Format("it counts %d nodes, coord.bin holds %d", nodesInFile, FNodeCount));
+    }
+    a[0] = FNodeCount;
+    if (slotCount != words - 1 - maxDegree || slotCount != 2 * validLinks) {
+      part.Corrupt(Format("it holds %d adjacency slots, %d valid links need %d",
+                          words - 1 - maxDegree, validLinks, 2 * validLinks));
+    }
+    FSlots.assign(data.begin() + 1 + maxDegree, data.end());
+    data = {};
+    // CSR offsets: nodes are numbered by non-increasing degree.
+    FOffsets.assign(static_cast<std::size_t>(FNodeCount) + 2, 0);
+    std::uint32_t offset = 0;
+    for (std::int32_t d = maxDegree; d >= 1; --d) {
+      for (std::int32_t n = a[static_cast<std::size_t>(d) + 1] + 1; n <= a[static_cast<std::size_t>(d)]; ++n) {
+        FOffsets[static_cast<std::size_t>(n)] = offset;
+        offset += static_cast<std::uint32_t>(d);
+      }
+    }
+    FOffsets[static_cast<std::size_t>(FNodeCount) + 1] = offset;
+    // Every slot must hold a valid link that ends at its node; each end of a link appears once.
+    FSlotFrom.assign(links + 1, kNoSlot);
+    FSlotTo.assign(links + 1, kNoSlot);
+    for (std::int32_t n = 1; n <= FNodeCount; ++n) {
+      for (std::uint32_t s = FOffsets[static_cast<std::size_t>(n)];
+           s < FOffsets[static_cast<std::size_t>(n) + 1]; ++s) {
+        const std::int32_t link = FSlots[s];
+        if (link < 1 || link > FLinkCount || FLength[static_cast<std::size_t>(link)] == 0) {
+          part.Corrupt(Format("node %d lists the link %d", n, link));
+        }
+        const auto k = static_cast<std::size_t>(link);
+        if (Fromnode[k] == n && FSlotFrom[k] == kNoSlot) {
+          FSlotFrom[k] = s;
+        } else if (tonode[k] == n && FSlotTo[k] == kNoSlot) {
+          FSlotTo[k] = s;
+        } else {
+          part.Corrupt(Format("node %d lists the link %d, which does not end there or is listed twice",
+                              n, link));
+        }
+      }
+    }
+    ProgressExecute(2.0 * FLinkCount);
+  }
+
+  // The spatial index, when asked for.
+  if (spatialindex) {
+    auto tree = std::make_shared<TQuadTree>();
+    tree->SetDirectory(fDirectory);
+    tree->SetProgressStart(60);
+    tree->SetProgressStop(100);
+    tree->OnProgress = [this](TProgress&, int p, bool& cancel) {
+      if (OnProgress) OnProgress(*this, p, cancel);
+    };
+    if (SpatialIndexStream) {
+      tree->LoadFromStream(*SpatialIndexStream);
+    } else {
+      const std::string fileName = FilePath("spatialindex.bin");
+      std::error_code ec;
+      if (!std::filesystem::exists(fileName, ec)) {
+        throw EFileMissing(Format("File is missing: %s", fileName));
+      }
+      tree->Load();
+    }
+    tree->CheckAgainst(FNodeCount, FLinkCount);
+    FQuadtree = std::move(tree);
+  }
+
+  // The external-id index: always created, opened only when asked for.
+  {
+    auto index = ExternalIdIndex1Stream && ExternalIdIndex2Stream
+                     ? std::make_shared<TExternalID>(ExternalIdIndex1Stream, ExternalIdIndex2Stream)
+                     : std::make_shared<TExternalID>();
+    if (externalid > 0) {
+      index->SetDirectory(fDirectory);
+      if (externalid <= 3) {
+        index->Open(externalid >= 3, externalid >= 2);
+        index->CheckAgainst(FLinkCount);
+      }
+    }
+    FexternalID = std::move(index);
+  }
+
+  // Shape points.
+  if (Coord3Stream && Coord3iStream) {
+    FCoord3file = std::make_unique<TCoord3File>(coord3Cache, fEncryptionKey, Coord3Stream,
+                                                Coord3iStream);
+  } else {
+    for (const char* name : {"coord3.bin", "coord3i.bin"}) {
+      std::error_code ec;
+      if (!std::filesystem::exists(FilePath(name), ec)) {
+        throw EFileMissing(Format("File is missing: %s", FilePath(name)));
+      }
+    }
+    FCoord3file = std::make_unique<TCoord3File>();
+    FCoord3file->SetDirectory(fDirectory);
+    FCoord3file->SetEncryptionKey(fEncryptionKey);
+    FCoord3file->SetProgressStart(0);
+    FCoord3file->SetProgressStop(100);
+    if (coord3Cache) {
+      FCoord3file->OnProgress = [this](TProgress&, int p, bool& cancel) {
+        if (OnProgress) OnProgress(*this, p, cancel);
+      };
+    }
+    FCoord3file->Open(coord3Cache);
+  }
+  if (FCoord3file->Count() != FLinkCount) {
+    throw Exception(Format("Network file %s is corrupt: it describes %d links, not %d",
+                           FilePath("coord3i.bin"), FCoord3file->Count(), FLinkCount));
+  }
+}
+
+void TNetwork::OpenAttributes() {
+  CheckOpen();
+  const auto links = static_cast<std::size_t>(FLinkCount);
+  TPartReader part(AttributeStream, FilePath("attribute.bin"), fEncryptionKey);
+  if (part.Size() != 2 * static_cast<std::int64_t>(FLinkCount)) {
+    throw Exception("Attribute file has incorrect size");
+  }
+  std::vector<std::uint16_t> words(links + 1, 0);
+  part.ReadAll(words.data() + 1);
+  T32Encryption cipher(fEncryptionKey);
+  cipher.Apply(std::span<std::uint16_t>(words.data() + 1, links));
+  StepProgress(*this, 0, 100, FLinkCount);
+  Fattribute = std::move(words);
+  for (std::int32_t link = 1; link <= FLinkCount; ++link) UpdateSigns(link);
+  ProgressExecute(FLinkCount);
+  NoDriveThroughInit();
+  FindDuplicateLinks();
+  ProgressExecuteZero();
+}
+
+void TNetwork::UpdateSigns(std::int32_t link) {
+  const auto k = static_cast<std::size_t>(link);
+  if (FSlotFrom[k] == kNoSlot) return;  // a non-valid link has no entries
+  const std::uint16_t word = Fattribute[k];
+  FSlots[FSlotTo[k]] = (word & (1U << kBitOnewayFT)) ? -link : link;
+  FSlots[FSlotFrom[k]] = (word & (1U << kBitOnewayTF)) ? -link : link;
+}
+
+}  // namespace kvnet
