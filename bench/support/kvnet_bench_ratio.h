@@ -22,15 +22,21 @@ class TRatioReporter : public benchmark::ConsoleReporter {
   }
 
   void PrintRatios() const {
-    std::printf("\nRatio of library time to peer time (below 1 means faster than the peer):\n");
+    // The case is the part of a name before "/kvnet" or "/peer" (arguments may follow).
+    std::map<std::string, double> ours;
+    std::map<std::string, double> peers;
     for (const auto& [name, time] : FTimes) {
-      const auto slash = name.find("/kvnet");
-      if (slash == std::string::npos) continue;
-      std::string peer = name;
-      peer.replace(slash, 6, "/peer");
-      const auto found = FTimes.find(peer);
-      if (found == FTimes.end() || found->second <= 0) continue;
-      std::printf("  %-50s %6.2f\n", name.substr(0, slash).c_str(), time / found->second);
+      if (const auto at = name.find("/kvnet"); at != std::string::npos) {
+        ours[name.substr(0, at)] = time;
+      } else if (const auto peer = name.find("/peer"); peer != std::string::npos) {
+        peers[name.substr(0, peer)] = time;
+      }
+    }
+    std::printf("\nRatio of library time to peer time (below 1 means faster than the peer):\n");
+    for (const auto& [name, time] : ours) {
+      const auto found = peers.find(name);
+      if (found == peers.end() || found->second <= 0) continue;
+      std::printf("  %-60s %6.2f\n", name.c_str(), time / found->second);
     }
   }
 

@@ -23,10 +23,8 @@ TBitArray::TBitArray(std::int64_t size) {
   SetSize(size);
 }
 
-void TBitArray::CheckIndex(std::int64_t index) const {
-  if (static_cast<std::uint64_t>(index) >= static_cast<std::uint64_t>(FSize)) {
-    throw EBitArrayError("TBitArray: Index out of range");
-  }
+void TBitArray::RaiseIndex() {
+  throw EBitArrayError("TBitArray: Index out of range");
 }
 
 void TBitArray::CheckSameSize(const TBitArray& b) const {

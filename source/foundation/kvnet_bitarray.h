@@ -63,7 +63,10 @@ class TBitArray {
   friend bool operator==(const TBitArray&, const TBitArray&) = default;
 
  private:
-  void CheckIndex(std::int64_t index) const;
+  void CheckIndex(std::int64_t index) const {
+    if (static_cast<std::uint64_t>(index) >= static_cast<std::uint64_t>(FSize)) RaiseIndex();
+  }
+  [[noreturn]] static void RaiseIndex();
   void CheckSameSize(const TBitArray& b) const;
   void ClearTail();
 

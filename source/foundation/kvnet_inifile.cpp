@@ -41,8 +41,10 @@ bool SectionOf(std::string_view line, std::string& name) {
 std::string Trim(std::string_view text) {
   std::size_t begin = 0;
   std::size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ')
+    ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ')
+    --end;
   return std::string(text.substr(begin, end - begin));
 }
 
@@ -77,7 +79,8 @@ TIniFile::TIniFile(const std::string& fileName, std::uint16_t codePage)
   std::error_code ec;
   if (!std::filesystem::exists(fileName, ec)) return;
   TTextFileReader reader(fileName, codePage);
-  while (!reader.Eof()) FLines.push_back(reader.ReadLine());
+  while (!reader.Eof())
+    FLines.push_back(reader.ReadLine());
 }
 
 std::int64_t TIniFile::FindKey(const std::string& section, const std::string& key) const {
@@ -121,8 +124,7 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
   return TryParseInt64(ReadString(section, key, ""), value) ? value != 0 : def;
 }
 
-double TIniFile::ReadFloat(const std::string& section, const std::string& key,
-                           double def) const {
+double TIniFile::ReadFloat(const std::string& section, const std::string& key, double def) const {
   double value = def;
   return TryParseFloat(ReadString(section, key, ""), value) ? value : def;
 }
@@ -158,7 +160,8 @@ void TIniFile::UpdateFile() const {
   const std::string temporary = FFileName + ".tmp" + std::to_string(::getpid());
   try {
     TTextFileWriter writer(temporary, FCodePage);
-    for (const std::string& line : FLines) writer.writeln(line);
+    for (const std::string& line : FLines)
+      writer.writeln(line);
     writer.Close();
   } catch (...) {
     std::remove(temporary.c_str());

@@ -10,7 +10,8 @@ namespace kvnet {
 void TAreaList::Add(std::int32_t link, std::int32_t areaID) {
   if (link < 1) throw EOutOfRange(Format("Link-ID must be >=1: %d", link));
   if (static_cast<std::size_t>(link) >= FPosOfLink.size()) {
-    FPosOfLink.resize(std::max<std::size_t>(static_cast<std::size_t>(link) + 1, FPosOfLink.size() * 2), 0);
+    FPosOfLink.resize(
+        std::max<std::size_t>(static_cast<std::size_t>(link) + 1, FPosOfLink.size() * 2), 0);
   }
   std::int32_t& pos = FPosOfLink[static_cast<std::size_t>(link)];
   if (pos > 0) {

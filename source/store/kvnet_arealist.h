@@ -23,7 +23,9 @@ class TAreaList {
  public:
   std::int32_t Count() const { return static_cast<std::int32_t>(FItems.size()); }
   std::int32_t MaxArea() const { return FMaxArea; }
-  const TAreaListItem& Item(std::int32_t index) const { return FItems[static_cast<std::size_t>(index)]; }
+  const TAreaListItem& Item(std::int32_t index) const {
+    return FItems[static_cast<std::size_t>(index)];
+  }
 
   // Gives a link an area (replacing the area of a known link).
   void Add(std::int32_t link, std::int32_t areaID);

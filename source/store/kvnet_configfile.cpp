@@ -16,7 +16,9 @@ constexpr const char* kSection = "kvnet";
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
 // A byte-wise mask so that the encoded text of similar values differs throughout.
-std::uint8_t Mask(std::size_t i) { return static_cast<std::uint8_t>(0xA5 + 61 * i); }
+std::uint8_t Mask(std::size_t i) {
+  return static_cast<std::uint8_t>(0xA5 + 61 * i);
+}
 
 int AlphabetIndex(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -27,7 +29,9 @@ int AlphabetIndex(char c) {
   return -1;
 }
 
-[[noreturn]] void Corrupted() { throw EConfigFileCheckSumError("The config file is corrupted"); }
+[[noreturn]] void Corrupted() {
+  throw EConfigFileCheckSumError("The config file is corrupted");
+}
 
 }  // namespace
 
@@ -74,8 +78,7 @@ std::string TMyinifile::ReadString(const std::string& section, const std::string
   return FEncoded ? DecodeConfigValue(value) : value;
 }
 
-double TMyinifile::ReadFloat(const std::string& section, const std::string& key,
-                             double def) const {
+double TMyinifile::ReadFloat(const std::string& section, const std::string& key, double def) const {
   double value = def;
   return TryParseFloat(ReadString(section, key, ""), value) ? value : def;
 }
@@ -108,7 +111,8 @@ void TMyinifile::WriteInteger(const std::string& section, const std::string& key
 std::uint16_t ConfigChecksum(const std::vector<std::string>& lines, std::size_t count) {
   std::uint32_t h = 0;
   for (std::size_t i = 0; i < count && i < lines.size(); ++i) {
-    for (const char16_t unit : Utf8ToUtf16(lines[i])) h = (h * 17 + unit) & 0xFFFF;
+    for (const char16_t unit : Utf8ToUtf16(lines[i]))
+      h = (h * 17 + unit) & 0xFFFF;
   }
   return static_cast<std::uint16_t>(h);
 }
@@ -131,8 +135,8 @@ void ReadConfig(const std::string& directory, TConfig& config) {
   const std::int64_t linkCount = ini.ReadInteger(kSection, "linkcount", 0);
   config.Epsg = epsg >= INT32_MIN && epsg <= INT32_MAX ? static_cast<std::int32_t>(epsg) : 0;
   // A count outside the 32-bit range is as absurd as a negative one; the network rejects both.
-  config.LinkCount = linkCount >= 0 && linkCount <= INT32_MAX ? static_cast<std::int32_t>(linkCount)
-                                                              : -1;
+  config.LinkCount =
+      linkCount >= 0 && linkCount <= INT32_MAX ? static_cast<std::int32_t>(linkCount) : -1;
   config.Mbr.xmin = ini.ReadFloat(kSection, "xmin", 0);
   config.Mbr.ymin = ini.ReadFloat(kSection, "ymin", 0);
   config.Mbr.xmax = ini.ReadFloat(kSection, "xmax", 0);

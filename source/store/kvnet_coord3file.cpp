@@ -84,7 +84,8 @@ void TCoord3File::ReadIndex() {
   if (indexBytes < 4 || indexBytes % 4 != 0 || indexBytes / 4 - 1 > INT32_MAX) {
     throw corrupt(Format("size %d is not 4 bytes per link plus 4", indexBytes));
   }
-  if (pointBytes % 16 != 0) throw corrupt(Format("point file size %d is not 16 bytes per point", pointBytes));
+  if (pointBytes % 16 != 0)
+    throw corrupt(Format("point file size %d is not 16 bytes per point", pointBytes));
   FCount = static_cast<std::int32_t>(indexBytes / 4 - 1);
   FIndex.assign(static_cast<std::size_t>(FCount) + 1, 0);
   if (FStream3i) {
@@ -101,8 +102,8 @@ void TCoord3File::ReadIndex() {
     }
   }
   if (static_cast<std::int64_t>(FIndex.back()) * 16 != pointBytes) {
-    throw corrupt(Format("it counts %d points, the point file holds %d", FIndex.back(),
-                         pointBytes / 16));
+    throw corrupt(
+        Format("it counts %d points, the point file holds %d", FIndex.back(), pointBytes / 16));
   }
 }
 
@@ -142,8 +143,7 @@ void TCoord3File::LoadIntoCache() {
   for (std::int32_t r = 0; r < FCount; r += kChunk) {
     const std::int32_t last = std::min(FCount, r + kChunk);
     const std::int64_t first = FIndex[static_cast<std::size_t>(r)];
-    ReadPoints(first, FIndex[static_cast<std::size_t>(last)] - first,
-               FPoints.data() + first);
+    ReadPoints(first, FIndex[static_cast<std::size_t>(last)] - first, FPoints.data() + first);
     ProgressExecute(last);
   }
   FCached = true;
@@ -185,8 +185,10 @@ void TCoord3File::Clone(TCoord3File& v) const {
     v.FStream3i = FStream3i;
     v.FStreamLock = FStreamLock;  // one stream, one lock
   } else {
-    v.FFile3 = std::make_unique<TKVFileStream>(fDirectory + kPointFile, fmOpenRead | fmShareDenyWrite);
-    v.FFile3i = std::make_unique<TKVFileStream>(fDirectory + kIndexFile, fmOpenRead | fmShareDenyWrite);
+    v.FFile3 =
+        std::make_unique<TKVFileStream>(fDirectory + kPointFile, fmOpenRead | fmShareDenyWrite);
+    v.FFile3i =
+        std::make_unique<TKVFileStream>(fDirectory + kIndexFile, fmOpenRead | fmShareDenyWrite);
   }
   v.fIsOpen = true;
 }
@@ -203,7 +205,8 @@ void TCoord3File::ReadSection(std::int32_t recID, TFloatPointArrayEx& list) cons
   const std::int64_t first = FIndex[static_cast<std::size_t>(recID)];
   const std::int64_t n = FIndex[static_cast<std::size_t>(recID) + 1] - first;
   list.Count = static_cast<std::int32_t>(n + 2);
-  if (static_cast<std::int64_t>(list.Pnt.size()) < n + 2) list.Pnt.resize(static_cast<std::size_t>(n + 2));
+  if (static_cast<std::int64_t>(list.Pnt.size()) < n + 2)
+    list.Pnt.resize(static_cast<std::size_t>(n + 2));
   if (FCached) {
     std::copy(FPoints.begin() + first, FPoints.begin() + first + n, list.Pnt.begin() + 1);
   } else {

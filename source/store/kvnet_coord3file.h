@@ -50,6 +50,11 @@ class TCoord3File : public TFileBase {
   void LoadIntoCache();
   bool Cached() const { return FCached; }
   std::int32_t Count() const { return FCount; }
+  // Bytes held in memory (index and cached points).
+  std::int64_t MemoryUsage() const {
+    return static_cast<std::int64_t>(FIndex.capacity() * sizeof(std::uint32_t) +
+                                     FPoints.capacity() * sizeof(TFloatPoint));
+  }
 
  private:
   void CheckRecord(std::int32_t recID) const;

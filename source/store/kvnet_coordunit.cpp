@@ -68,7 +68,9 @@ double DistFactor(TCoordinateUnit unit) {
   return kUnits[unit].distFactor;
 }
 
-bool IsAngularUnit(TCoordinateUnit unit) { return unit == cuRad || unit == cuDeg || unit == cuGrad; }
+bool IsAngularUnit(TCoordinateUnit unit) {
+  return unit == cuRad || unit == cuDeg || unit == cuGrad;
+}
 
 double RadiansPerUnit(TCoordinateUnit unit) {
   switch (unit) {

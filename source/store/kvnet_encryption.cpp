@@ -32,7 +32,8 @@ T32Encryption::T32Encryption(std::int64_t startKey) {
   std::int64_t k = startKey;
   // The sequence has full period 2^32, so it reaches 2^31 and beyond within a few steps.
   if (k != 0) {
-    while (k < kTwoPow31) k = Step(k);
+    while (k < kTwoPow31)
+      k = Step(k);
   }
   fKeyOrg = k;
   fKey = k;
@@ -61,17 +62,20 @@ double T32Encryption::Decode(std::int64_t x) {
 
 void T32Encryption::Apply(std::span<std::uint32_t> words) {
   if (fKey == 0) return;
-  for (std::uint32_t& w : words) w ^= NextMask();
+  for (std::uint32_t& w : words)
+    w ^= NextMask();
 }
 
 void T32Encryption::Apply(std::span<std::uint16_t> values) {
   if (fKey == 0) return;
-  for (std::uint16_t& v : values) v = static_cast<std::uint16_t>(v ^ NextMask());
+  for (std::uint16_t& v : values)
+    v = static_cast<std::uint16_t>(v ^ NextMask());
 }
 
 void T32Encryption::Apply(std::span<std::uint8_t> values) {
   if (fKey == 0) return;
-  for (std::uint8_t& v : values) v = static_cast<std::uint8_t>(v ^ NextMask());
+  for (std::uint8_t& v : values)
+    v = static_cast<std::uint8_t>(v ^ NextMask());
 }
 
 T32EncryptionArray::T32EncryptionArray(std::int64_t startKey) : fKey(startKey) {

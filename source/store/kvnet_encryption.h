@@ -77,9 +77,9 @@ class T32EncryptionArray {
 
   std::uint32_t Encode(std::uint32_t x, std::int64_t position) const {
     if (fKey == 0) return x;
-    return x ^ KeyTable[static_cast<std::size_t>(
-                   (static_cast<std::uint64_t>(fKey) + static_cast<std::uint64_t>(position)) &
-                   1023U)];
+    return x ^
+           KeyTable[static_cast<std::size_t>(
+               (static_cast<std::uint64_t>(fKey) + static_cast<std::uint64_t>(position)) & 1023U)];
   }
   // A double at position p is two words: the low one uses p, the high one p + 1.
   std::int64_t Encode(double x, std::int64_t position) const;

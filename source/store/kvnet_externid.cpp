@@ -62,16 +62,19 @@ class TExternalID::TIndexFile {
     return f;
   }
 
-  static std::unique_ptr<TIndexFile> OpenStream(TKVStream& stream, const char* defaultName,
-                                                bool cache, std::mutex& crit) {
+  // The data starts at position base of the stream.
+  static std::unique_ptr<TIndexFile> OpenStream(TKVStream& stream, std::int64_t base,
+                                                const char* defaultName, bool cache,
+                                                std::mutex& crit) {
     auto f = std::make_unique<TIndexFile>();
     const auto* file = dynamic_cast<const TKVFileStream*>(&stream);
     f->FName = file != nullptr ? file->FileName() : Format("%s (stream)", defaultName);
-    f->FBase = stream.Position();
+    f->FBase = base;
     const std::int64_t size = stream.Size();
-    if (f->FBase < 0 || size < f->FBase) RaiseCorrupt(f->FName, "the stream position is invalid");
-    f->FSize = size - f->FBase;
+    if (base < 0 || size < base) RaiseCorrupt(f->FName, "the stream position is invalid");
+    f->FSize = size - base;
     if (cache && f->FSize < kCacheLimit) {
+      if (stream.Seek(base, soBeginning) != base) throw EReadError("Stream read error");
       f->Load(stream);
     } else {
       f->FStream = &stream;
@@ -139,6 +142,8 @@ TExternalID::TExternalID(TKVStream* stream1, TKVStream* stream2)
   if (stream1 == nullptr || stream2 == nullptr) {
     throw EInvalidParameter("Both external id streams must be given");
   }
+  FCallerBase1 = stream1->Position();
+  FCallerBase2 = stream2->Position();
 }
 
 TExternalID::~TExternalID() = default;
@@ -148,8 +153,8 @@ void TExternalID::Open(bool cache1, bool cache2) {
   std::unique_ptr<TIndexFile> file1;
   std::unique_ptr<TIndexFile> file2;
   if (FCallerStream1 != nullptr) {
-    file1 = TIndexFile::OpenStream(*FCallerStream1, kIndex1File, cache1, Crit);
-    file2 = TIndexFile::OpenStream(*FCallerStream2, kIndex2File, cache2, Crit);
+    file1 = TIndexFile::OpenStream(*FCallerStream1, FCallerBase1, kIndex1File, cache1, Crit);
+    file2 = TIndexFile::OpenStream(*FCallerStream2, FCallerBase2, kIndex2File, cache2, Crit);
   } else {
     const std::string path1 = Directory() + kIndex1File;
     const std::string path2 = Directory() + kIndex2File;

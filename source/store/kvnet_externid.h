@@ -1,8 +1,8 @@
 // TExternalID: reader of the external-id index of a network, the pair index1.bin (the id of
 // every link, in link order) and index2.bin (256 buckets of link numbers, each sorted by id).
 // It finds the link of an id and the id of a link. The files come from Directory() or from two
-// caller-owned streams, read from their positions at Open; each is either cached in memory or
-// read per lookup.
+// caller-owned streams, whose data starts at the positions they have when the index is created;
+// each file is either cached in memory or read per lookup.
 //
 // Thread rules: Open and Close are for one thread. Once open, FindIndex and FindExternalid may be
 // called from any number of threads: cached files are only read in memory, uncached files by
@@ -26,8 +26,9 @@ class TExternalID : public TFileBase {
  public:
   // Reads index1.bin and index2.bin from Directory().
   TExternalID();
-  // Reads the two files from the given streams, which stay owned by the caller and must outlive
-  // the open index. Raises EInvalidParameter when either is nullptr.
+  // Reads the two files from the given streams, starting at their current positions (also for
+  // every later Open). The streams stay owned by the caller and must outlive the open index.
+  // Raises EInvalidParameter when either is nullptr.
   TExternalID(TKVStream* stream1, TKVStream* stream2);
   ~TExternalID() override;
   TExternalID(const TExternalID&) = delete;
@@ -67,6 +68,8 @@ class TExternalID : public TFileBase {
 
   TKVStream* FCallerStream1 = nullptr;
   TKVStream* FCallerStream2 = nullptr;
+  std::int64_t FCallerBase1 = 0;
+  std::int64_t FCallerBase2 = 0;
   std::unique_ptr<TIndexFile> fStream1;  // index1.bin
   std::unique_ptr<TIndexFile> fStream2;  // index2.bin
   // Word (4-byte) position in index2.bin where each bucket starts, plus the end of the file.

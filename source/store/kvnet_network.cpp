@@ -29,10 +29,8 @@ void TNetwork::Close() {
   // Releases everything Open built, also after a failed Open. Attribute words and limit slots
   // stay until the next Open.
   FLength = {};
-  Fromnode = {};
-  tonode = {};
-  FSlotFrom = {};
-  FSlotTo = {};
+  FEnds = {};
+  FEndSlots = {};
   FX = {};
   FY = {};
   FOffsets = {};
@@ -47,7 +45,8 @@ void TNetwork::Close() {
   FCoord3file.reset();
   FQuadtree.reset();
   FexternalID.reset();
-  for (auto& file : FRoadNameFiles) file.reset();
+  for (auto& file : FRoadNameFiles)
+    file.reset();
   fIsOpen = false;
 }
 
@@ -72,10 +71,8 @@ void TNetwork::Clone(TNetwork& v) const {
   v.FNodeCount = FNodeCount;
   v.FX = FX;
   v.FY = FY;
-  v.Fromnode = Fromnode;
-  v.tonode = tonode;
-  v.FSlotFrom = FSlotFrom;
-  v.FSlotTo = FSlotTo;
+  v.FEnds = FEnds;
+  v.FEndSlots = FEndSlots;
   v.FOffsets = FOffsets;
   v.FSlots = FSlots;
   v.a = a;
@@ -140,8 +137,8 @@ void TNetwork::CheckNodeList(const TIntegerList& nl) const {
   if (nl.IsEmpty()) throw Exception("Nodelist is empty");
   for (std::int32_t i = 0; i < nl.Count(); ++i) {
     if (nl[i] < 1 || nl[i] > FNodeCount) {
-      throw EOutOfRange(Format("Node at index %d in list, %d, must be between 1 and %d", i, nl[i],
-                               FNodeCount));
+      throw EOutOfRange(
+          Format("Node at index %d in list, %d, must be between 1 and %d", i, nl[i], FNodeCount));
     }
   }
 }
@@ -170,9 +167,9 @@ void TNetwork::CheckLocationList(const TLocationList& ll) const {
                                i, loc.link, FLinkCount));
     }
     if (!(loc.percent >= 0 && loc.percent <= 1)) {
-      throw EOutOfRange(Format(
-          "Location (percentage) at index %d in list, %n, must be between 0 and 1", i,
-          loc.percent));
+      throw EOutOfRange(
+          Format("Location (percentage) at index %d in list, %n, must be between 0 and 1", i,
+                 loc.percent));
     }
     if (FLength[static_cast<std::size_t>(loc.link)] == 0) {
       throw Exception(
@@ -184,7 +181,8 @@ void TNetwork::CheckLocationList(const TLocationList& ll) const {
 void TNetwork::CheckLocationListP(const TLocationList& ll) const {
   CheckOpen();
   if (ll.IsEmpty()) throw Exception("Locationlist is empty");
-  for (const TLocationListItem& item : ll) CheckCoordinate(item.P);
+  for (const TLocationListItem& item : ll)
+    CheckCoordinate(item.P);
 }
 
 void TNetwork::CheckCoordinate(const TFloatPoint& p) const {
@@ -214,8 +212,8 @@ void TNetwork::CheckCoordinate(const TFloatPoint& p) const {
     default:
       break;
   }
-  if (FCoordinateWindow >= 0 && (p.x < FmbrX.xmin || p.x > FmbrX.xmax || p.y < FmbrX.ymin ||
-                                 p.y > FmbrX.ymax)) {
+  if (FCoordinateWindow >= 0 &&
+      (p.x < FmbrX.xmin || p.x > FmbrX.xmax || p.y < FmbrX.ymin || p.y > FmbrX.ymax)) {
     throw ECoordinateCheck(Format("Coordinates (%g , %g) are beyond search area", p.x, p.y));
   }
 }
@@ -247,12 +245,12 @@ void TNetwork::CheckTurnIndex(std::int32_t index) const {
 
 std::int32_t TNetwork::Link2FromNode(std::int32_t link) const {
   CheckLink(link);
-  return Fromnode[static_cast<std::size_t>(link)];
+  return FromNodeOf(link);
 }
 
 std::int32_t TNetwork::Link2ToNode(std::int32_t link) const {
   CheckLink(link);
-  return tonode[static_cast<std::size_t>(link)];
+  return ToNodeOf(link);
 }
 
 std::int32_t TNetwork::Degree(std::int32_t node) const {
@@ -282,7 +280,7 @@ bool TNetwork::NodesConnected(std::int32_t node1, std::int32_t node2) const {
 bool TNetwork::LoopLink(std::int32_t link) const {
   CheckLinkRange(link);
   const auto k = static_cast<std::size_t>(link);
-  return FLength[k] != 0 && Fromnode[k] == tonode[k];
+  return FLength[k] != 0 && FromNodeOf(link) == ToNodeOf(link);
 }
 
 // ---- geometry
@@ -295,7 +293,8 @@ float TNetwork::LinkLength(std::int32_t link) const {
 float TNetwork::Length() const {
   CheckOpen();
   double sum = 0;
-  for (std::size_t k = 1; k < FLength.size(); ++k) sum += FLength[k];
+  for (std::size_t k = 1; k < FLength.size(); ++k)
+    sum += FLength[k];
   return static_cast<float>(sum);
 }
 
@@ -307,8 +306,8 @@ TFloatPoint TNetwork::Node2Coordinate(std::int32_t node) const {
 void TNetwork::GetGISSection(std::int32_t link, TFloatPointArrayEx& list) const {
   CheckLink(link);
   FCoord3file->ReadSection(link - 1, list);
-  const auto from = static_cast<std::size_t>(Fromnode[static_cast<std::size_t>(link)]);
-  const auto to = static_cast<std::size_t>(tonode[static_cast<std::size_t>(link)]);
+  const auto from = static_cast<std::size_t>(FromNodeOf(link));
+  const auto to = static_cast<std::size_t>(ToNodeOf(link));
   list.Pnt[0] = {FX[from], FY[from]};
   list.Pnt[static_cast<std::size_t>(list.Count - 1)] = {FX[to], FY[to]};
 }
@@ -320,8 +319,8 @@ TFloatPointArrayEx TNetwork::GetGISSection(std::int32_t link) const {
 }
 
 void TNetwork::SwapList(TFloatPointArrayEx& list) {
-  const auto count = static_cast<std::size_t>(std::clamp<std::int32_t>(
-      list.Count, 0, static_cast<std::int32_t>(list.Pnt.size())));
+  const auto count = static_cast<std::size_t>(
+      std::clamp<std::int32_t>(list.Count, 0, static_cast<std::int32_t>(list.Pnt.size())));
   std::reverse(list.Pnt.begin(), list.Pnt.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
@@ -409,6 +408,24 @@ void TNetwork::ComputeCulDeSac() {
 }
 
 // ---- optional parts
+
+std::int64_t TNetwork::MemoryUsage() const {
+  const auto bytes = [](const auto& v) {
+    return static_cast<std::int64_t>(v.capacity() *
+                                     sizeof(typename std::decay_t<decltype(v)>::value_type));
+  };
+  std::int64_t total = bytes(FLength) + bytes(FEnds) + bytes(Fattribute) + bytes(FEndSlots) +
+                       bytes(FX) + bytes(FY) + bytes(FOffsets) + bytes(FSlots) + bytes(a) +
+                       FCDS.Size() / 8;
+  for (const auto& slot : FLimit)
+    total += bytes(slot);
+  for (const auto& array : FTime)
+    total += bytes(array);
+  for (const auto& array : FCost)
+    total += bytes(array);
+  if (FCoord3file) total += FCoord3file->MemoryUsage();
+  return total;
+}
 
 TTurnRestrictions& TNetwork::TurnList(std::int32_t index) {
   CheckTurnIndex(index);

@@ -142,8 +142,12 @@ class TNetwork : public TFileBase {
     return {FSlots.data() + FOffsets[static_cast<std::size_t>(node)],
             FSlots.data() + FOffsets[static_cast<std::size_t>(node) + 1]};
   }
-  std::int32_t FromNodeOf(std::int32_t link) const { return Fromnode[static_cast<std::size_t>(link)]; }
-  std::int32_t ToNodeOf(std::int32_t link) const { return tonode[static_cast<std::size_t>(link)]; }
+  std::int32_t FromNodeOf(std::int32_t link) const {
+    return FEnds[2 * static_cast<std::size_t>(link)];
+  }
+  std::int32_t ToNodeOf(std::int32_t link) const {
+    return FEnds[2 * static_cast<std::size_t>(link) + 1];
+  }
   float LengthOf(std::int32_t link) const { return FLength[static_cast<std::size_t>(link)]; }
   std::uint16_t AttributeOf(std::int32_t link) const {
     return Fattribute[static_cast<std::size_t>(link)];
@@ -254,6 +258,8 @@ class TNetwork : public TFileBase {
   // The external-id index, or nullptr when it was not opened.
   TExternalID* ExternalID() const { return FexternalID.get(); }
   const TCoord3File& Coord3File() const { return *FCoord3file; }
+  // Bytes of memory held by the network's arrays and shape points (not the shared indexes).
+  std::int64_t MemoryUsage() const;
 
   // ---- validation (raise on failure)
 
@@ -306,12 +312,12 @@ class TNetwork : public TFileBase {
 
   // Per link, index 0..LinkCount.
   std::vector<float> FLength;
-  std::vector<std::int32_t> Fromnode;
-  std::vector<std::int32_t> tonode;
+  // End nodes, interleaved so that both ends share a cache line: from-node of link k at 2k,
+  // to-node at 2k + 1 (0 for a non-valid link).
+  std::vector<std::int32_t> FEnds;
   std::vector<std::uint16_t> Fattribute;
-  // Positions in FSlots of the link's entry at its from-node and at its to-node.
-  std::vector<std::uint32_t> FSlotFrom;
-  std::vector<std::uint32_t> FSlotTo;
+  // Positions in FSlots of the link's entry at its from-node (2k) and at its to-node (2k + 1).
+  std::vector<std::uint32_t> FEndSlots;
   TBitArray FCDS;
 
   // Per node, index 0..NodeCount.

@@ -19,10 +19,13 @@ namespace kvnet {
 
 namespace {
 
-constexpr std::uint16_t Bit(int bit) { return static_cast<std::uint16_t>(1U << bit); }
+constexpr std::uint16_t Bit(int bit) {
+  return static_cast<std::uint16_t>(1U << bit);
+}
 
 void CheckBit(int bit) {
-  if (bit < 0 || bit > 15) throw EOutOfRange(Format("Attribute bit must be between 0 and 15: %d", bit));
+  if (bit < 0 || bit > 15)
+    throw EOutOfRange(Format("Attribute bit must be between 0 and 15: %d", bit));
 }
 
 // Writes bytes to fileName through a temporary file renamed into place, so that a failed write
@@ -153,8 +156,9 @@ void TNetwork::AttributeSetSkipInSearchBit() {
   CheckOpen();
   for (std::int32_t link = 1; link <= FLinkCount; ++link) {
     std::uint16_t& word = Fattribute[static_cast<std::size_t>(link)];
-    word = (word & kAttrOneway) == kAttrOneway ? static_cast<std::uint16_t>(word | Bit(kBitSearchLink))
-                                               : static_cast<std::uint16_t>(word & ~Bit(kBitSearchLink));
+    word = (word & kAttrOneway) == kAttrOneway
+               ? static_cast<std::uint16_t>(word | Bit(kBitSearchLink))
+               : static_cast<std::uint16_t>(word & ~Bit(kBitSearchLink));
   }
 }
 
@@ -252,7 +256,8 @@ void TNetwork::NoDriveThroughInit() {
   const auto mixed = [&](std::int32_t node) {
     bool with = false;
     bool without = false;
-    for (const std::int32_t slot : NodeSlots(node)) (hasBit8(std::abs(slot)) ? with : without) = true;
+    for (const std::int32_t slot : NodeSlots(node))
+      (hasBit8(std::abs(slot)) ? with : without) = true;
     return with && without;
   };
   for (std::int32_t link = 1; link <= FLinkCount; ++link) {
@@ -329,7 +334,8 @@ void TNetwork::OpenLimit(std::int32_t fileNumber, std::int32_t limitID, bool bit
   FLimit[slot] = std::move(values);
   FLimitBP[slot] = bitpattern;
   FlimitX = 0;
-  while (FlimitX < kLimitSlots && !FLimit[static_cast<std::size_t>(FlimitX) + 1].empty()) ++FlimitX;
+  while (FlimitX < kLimitSlots && !FLimit[static_cast<std::size_t>(FlimitX) + 1].empty())
+    ++FlimitX;
 }
 
 void TNetwork::SaveLimit(std::int32_t fileNumber, std::int32_t limitID) const {

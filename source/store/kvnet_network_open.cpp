@@ -50,8 +50,7 @@ class TPartReader {
 
   void ExpectSize(std::int64_t bytes) const {
     if (FSize != bytes) {
-      throw EWrongFileSize(
-          Format("Wrong size of %s: %d bytes, expected %d", FName, FSize, bytes));
+      throw EWrongFileSize(Format("Wrong size of %s: %d bytes, expected %d", FName, FSize, bytes));
     }
   }
 
@@ -95,11 +94,11 @@ void StepProgress(TProgressCancel& progress, int start, int stop, double maxValu
 
 }  // namespace
 
-void TNetwork::Open(bool attributes, bool coord3Cache, bool spatialindex,
-                    std::int32_t externalid) {
+void TNetwork::Open(bool attributes, bool coord3Cache, bool spatialindex, std::int32_t externalid) {
   Close();
   // Limit slots and attribute words belong to the network that was open before.
-  for (auto& slot : FLimit) slot = {};
+  for (auto& slot : FLimit)
+    slot = {};
   FLimitBP = {};
   QTVindex = {};
   FlimitX = 0;
@@ -181,15 +180,15 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
     ProgressExecute(FLinkCount);
   }
 
-  // link.bin: from-node and to-node per link.
-  std::vector<std::int32_t> ends(2 * links);
+  // link.bin: from-node and to-node per link, stored as they are kept in memory.
   TPartReader linkPart(LinkStream, FilePath("link.bin"), fEncryptionKey);
   {
     StepProgress(*this, 8, 21, FLinkCount);
     cipher.Restart();
     linkPart.ExpectSize(8 * static_cast<std::int64_t>(FLinkCount));
-    linkPart.ReadAll(ends.data());
-    DecipherWords(ends.data(), ends.size(), cipher);
+    FEnds.assign(2 * links + 2, 0);
+    linkPart.ReadAll(FEnds.data() + 2);
+    DecipherWords(FEnds.data() + 2, 2 * links, cipher);
     ProgressExecute(FLinkCount);
   }
 
@@ -219,25 +218,20 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
 
   // End nodes, now that the node count is known: valid links join existing nodes, links of
   // length 0 join none.
-  Fromnode.assign(links + 1, 0);
-  tonode.assign(links + 1, 0);
   std::int64_t validLinks = 0;
   for (std::size_t k = 1; k <= links; ++k) {
-    const std::int32_t from = ends[2 * k - 2];
-    const std::int32_t to = ends[2 * k - 1];
+    const std::int32_t from = FEnds[2 * k];
+    const std::int32_t to = FEnds[2 * k + 1];
     if (FLength[k] != 0) {
       if (from < 1 || from > FNodeCount || to < 1 || to > FNodeCount) {
-        linkPart.Corrupt(Format("link %d joins the nodes %d and %d of %d", k, from, to,
-                                FNodeCount));
+        linkPart.Corrupt(
+            Format("link %d joins the nodes %d and %d of %d", k, from, to, FNodeCount));
       }
       ++validLinks;
     } else if (from != 0 || to != 0) {
       linkPart.Corrupt(Format("the non-valid link %d joins the nodes %d and %d", k, from, to));
     }
-    Fromnode[k] = from;
-    tonode[k] = to;
   }
-  ends = {};
 
   // node.bin: MaxDegree, the degree counts, then the adjacency slots.
   {
@@ -280,30 +274,31 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
     FOffsets.assign(static_cast<std::size_t>(FNodeCount) + 2, 0);
     std::uint32_t offset = 0;
     for (std::int32_t d = maxDegree; d >= 1; --d) {
-      for (std::int32_t n = a[static_cast<std::size_t>(d) + 1] + 1; n <= a[static_cast<std::size_t>(d)]; ++n) {
+      for (std::int32_t n = a[static_cast<std::size_t>(d) + 1] + 1;
+           n <= a[static_cast<std::size_t>(d)]; ++n) {
         FOffsets[static_cast<std::size_t>(n)] = offset;
         offset += static_cast<std::uint32_t>(d);
       }
     }
     FOffsets[static_cast<std::size_t>(FNodeCount) + 1] = offset;
-    // Every slot must hold a valid link that ends at its node; each end of a link appears once.
-    FSlotFrom.assign(links + 1, kNoSlot);
-    FSlotTo.assign(links + 1, kNoSlot);
+    // Every slot must hold a link that ends at its node (a non-valid link ends nowhere); each
+    // end of a link appears once.
+    FEndSlots.assign(2 * links + 2, kNoSlot);
     for (std::int32_t n = 1; n <= FNodeCount; ++n) {
       for (std::uint32_t s = FOffsets[static_cast<std::size_t>(n)];
            s < FOffsets[static_cast<std::size_t>(n) + 1]; ++s) {
         const std::int32_t link = FSlots[s];
-        if (link < 1 || link > FLinkCount || FLength[static_cast<std::size_t>(link)] == 0) {
+        if (link < 1 || link > FLinkCount) {
           part.Corrupt(Format("node %d lists the link %d", n, link));
         }
-        const auto k = static_cast<std::size_t>(link);
-        if (Fromnode[k] == n && FSlotFrom[k] == kNoSlot) {
-          FSlotFrom[k] = s;
-        } else if (tonode[k] == n && FSlotTo[k] == kNoSlot) {
-          FSlotTo[k] = s;
+        const auto k = 2 * static_cast<std::size_t>(link);
+        if (FEnds[k] == n && FEndSlots[k] == kNoSlot) {
+          FEndSlots[k] = s;
+        } else if (FEnds[k + 1] == n && FEndSlots[k + 1] == kNoSlot) {
+          FEndSlots[k + 1] = s;
         } else {
-          part.Corrupt(Format("node %d lists the link %d, which does not end there or is listed twice",
-                              n, link));
+          part.Corrupt(Format(
+              "node %d lists the link %d, which does not end there or is listed twice", n, link));
         }
       }
     }
@@ -350,8 +345,8 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
 
   // Shape points.
   if (Coord3Stream && Coord3iStream) {
-    FCoord3file = std::make_unique<TCoord3File>(coord3Cache, fEncryptionKey, Coord3Stream,
-                                                Coord3iStream);
+    FCoord3file =
+        std::make_unique<TCoord3File>(coord3Cache, fEncryptionKey, Coord3Stream, Coord3iStream);
   } else {
     for (const char* name : {"coord3.bin", "coord3i.bin"}) {
       std::error_code ec;
@@ -390,7 +385,8 @@ void TNetwork::OpenAttributes() {
   cipher.Apply(std::span<std::uint16_t>(words.data() + 1, links));
   StepProgress(*this, 0, 100, FLinkCount);
   Fattribute = std::move(words);
-  for (std::int32_t link = 1; link <= FLinkCount; ++link) UpdateSigns(link);
+  for (std::int32_t link = 1; link <= FLinkCount; ++link)
+    UpdateSigns(link);
   ProgressExecute(FLinkCount);
   NoDriveThroughInit();
   FindDuplicateLinks();
@@ -398,11 +394,11 @@ void TNetwork::OpenAttributes() {
 }
 
 void TNetwork::UpdateSigns(std::int32_t link) {
-  const auto k = static_cast<std::size_t>(link);
-  if (FSlotFrom[k] == kNoSlot) return;  // a non-valid link has no entries
-  const std::uint16_t word = Fattribute[k];
-  FSlots[FSlotTo[k]] = (word & (1U << kBitOnewayFT)) ? -link : link;
-  FSlots[FSlotFrom[k]] = (word & (1U << kBitOnewayTF)) ? -link : link;
+  const auto k = 2 * static_cast<std::size_t>(link);
+  if (FEndSlots[k] == kNoSlot) return;  // a non-valid link has no entries
+  const std::uint16_t word = Fattribute[static_cast<std::size_t>(link)];
+  FSlots[FEndSlots[k + 1]] = (word & (1U << kBitOnewayFT)) ? -link : link;
+  FSlots[FEndSlots[k]] = (word & (1U << kBitOnewayTF)) ? -link : link;
 }
 
 }  // namespace kvnet

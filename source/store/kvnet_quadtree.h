@@ -61,7 +61,9 @@ class TQuadTree : public TQuadTreeBase {
   // does not exist and Exception "Spatial index <path> is corrupt: ..." for a bad file.
   void Load();
   // Reads a tree from fs, starting at its current position, and leaves the position after the
-  // tree. Replaces the tree held; after a failure the previous tree is kept.
+  // tree. Replaces the tree held; after a failure the previous tree is kept. Progress runs over
+  // the stream position; a cancelled load keeps the cells read so far and leaves the subtrees not
+  // yet read absent (a cancel flag set before the load leaves no root).
   void LoadFromStream(TKVStream& fs);
   // Makes v a deep copy of this tree (cell count and cells).
   void Clone(TQuadTree& v) const;

@@ -19,7 +19,8 @@ bool SameLinks(const TIntegerList& a, const TIntegerList& b) {
 
 }  // namespace
 
-TTurnRestrictions::TTurnRestrictions(std::int32_t size) : Fsize(size < 0 ? 0 : size), B(Fsize + 1) {}
+TTurnRestrictions::TTurnRestrictions(std::int32_t size)
+    : Fsize(size < 0 ? 0 : size), B(Fsize + 1) {}
 
 std::int32_t TTurnRestrictions::Find(const TIntegerList& links, std::size_t& bucketSlot) const {
   if (Fhash.empty()) return -1;
@@ -62,7 +63,8 @@ void TTurnRestrictions::Add(const TTurnRestriction& item) {
   auto& bucket = Fhash[static_cast<std::size_t>(last % kBuckets)];
   bucket.erase(bucket.begin() + static_cast<std::ptrdiff_t>(slot));
   bool stillEnds = false;
-  for (const std::int32_t pos : bucket) stillEnds |= FTTR[static_cast<std::size_t>(pos)].links.Last() == last;
+  for (const std::int32_t pos : bucket)
+    stillEnds |= FTTR[static_cast<std::size_t>(pos)].links.Last() == last;
   if (!stillEnds) B.SetBit2(last, false);
 }
 

@@ -13,7 +13,9 @@ using test::ReadFileBytes;
 using test::TTempDir;
 using test::WriteFileBytes;
 
-std::string Dir(const TTempDir& dir) { return dir.Path().string() + "/"; }
+std::string Dir(const TTempDir& dir) {
+  return dir.Path().string() + "/";
+}
 
 TEST(ConfigFile, PlainFileHasTheKeysInOrderAndVerifies) {
   TTempDir dir;
@@ -102,10 +104,12 @@ TEST(ConfigFile, EditsAndMissingChecksumsAreRejected) {
 TEST(ConfigFile, UnitNamesIgnoreCaseAndOddValuesReadAsDefaults) {
   TTempDir dir;
   const std::string name = dir.File("kvnet_config.ini");
-  const std::vector<std::string> lines = {"[KVNET]", "Version = 400", "coordinateunit=METER",
-                                          "linkcount=99999999999", "xmin=abc", "ymin=1e3"};
+  const std::vector<std::string> lines = {
+      "[KVNET]",  "Version = 400", "coordinateunit=METER", "linkcount=99999999999",
+      "xmin=abc", "ymin=1e3"};
   std::string text;
-  for (const auto& line : lines) text += line + "\r\n";
+  for (const auto& line : lines)
+    text += line + "\r\n";
   text += "checksum=" + std::to_string(ConfigChecksum(lines, lines.size())) + "\r\n";
   WriteFileBytes(name, text);
   TConfig config;

@@ -37,7 +37,8 @@ TEST(Coord3File, CachedUncachedStreamedAndClonedReadersAgree) {
   for (const std::int64_t key : {std::int64_t{0}, std::int64_t{4242}}) {
     test::TNetworkWriterOptions options;
     options.key = key;
-    const TNetworkDir dir(ParseLinks("0 0, 1 1, 2 0, 3 1, 4 0; 4 0, 5 5; 5 5, 6 6.5, 7 5"), options);
+    const TNetworkDir dir(ParseLinks("0 0, 1 1, 2 0, 3 1, 4 0; 4 0, 5 5; 5 5, 6 6.5, 7 5"),
+                          options);
     TCoord3File cached;
     TCoord3File uncached;
     for (TCoord3File* f : {&cached, &uncached}) {
@@ -63,7 +64,8 @@ TEST(Coord3File, CachedUncachedStreamedAndClonedReadersAgree) {
         TFloatPointArrayEx list;
         list.Pnt.resize(10);  // room enough: not shrunk
         f->ReadSection(r, list);
-        ASSERT_EQ(list.Count, static_cast<std::int32_t>(expected[static_cast<std::size_t>(r)].size()) + 2);
+        ASSERT_EQ(list.Count,
+                  static_cast<std::int32_t>(expected[static_cast<std::size_t>(r)].size()) + 2);
         EXPECT_EQ(list.Pnt.size(), 10u);
         for (std::size_t k = 0; k < expected[static_cast<std::size_t>(r)].size(); ++k) {
           EXPECT_EQ(list.Pnt[k + 1], expected[static_cast<std::size_t>(r)][k]);
@@ -94,10 +96,10 @@ TEST(Coord3File, MissingAndInconsistentFilesRaise) {
   std::filesystem::rename(dir.File("saved.bin"), dir.File("coord3.bin"));
   const std::string index = test::ReadFileBytes(dir.File("coord3i.bin"));
   const std::string cases[] = {
-      index.substr(0, 6),                                // not whole words
-      std::string("\x01\0\0\0", 4) + index.substr(4),    // does not start at 0
+      index.substr(0, 6),                                           // not whole words
+      std::string("\x01\0\0\0", 4) + index.substr(4),               // does not start at 0
       index.substr(0, 4) + std::string("\x02\0\0\0\x01\0\0\0", 8),  // falls
-      index.substr(0, 8) + std::string("\x05\0\0\0", 4), // more points than the file holds
+      index.substr(0, 8) + std::string("\x05\0\0\0", 4),  // more points than the file holds
   };
   for (const std::string& bad : cases) {
     test::WriteFileBytes(dir.File("coord3i.bin"), bad);

@@ -9,7 +9,9 @@ namespace {
 
 constexpr std::uint64_t kMultiplier = 134775813;
 
-std::uint64_t ReferenceStep(std::uint64_t k) { return (k * kMultiplier + 1) % (1ULL << 32); }
+std::uint64_t ReferenceStep(std::uint64_t k) {
+  return (k * kMultiplier + 1) % (1ULL << 32);
+}
 
 TEST(Encryption, KeyTableIsFixedForever) {
   // FNV-1a over the table's little-endian bytes, and a few words.
@@ -45,7 +47,8 @@ TEST(Encryption, StreamCipherXorsTheLowBitsAndSteps) {
   }
   EXPECT_EQ(cipher.Encode(std::uint8_t{0xAB}), static_cast<std::uint8_t>(0xAB ^ (k & 0xFF)));
   k = ReferenceStep(k);
-  EXPECT_EQ(cipher.Encode(std::uint16_t{0xABCD}), static_cast<std::uint16_t>(0xABCD ^ (k & 0xFFFF)));
+  EXPECT_EQ(cipher.Encode(std::uint16_t{0xABCD}),
+            static_cast<std::uint16_t>(0xABCD ^ (k & 0xFFFF)));
   // Restart gives the same stream again, and encoding twice is the identity.
   cipher.Restart();
   const std::int64_t word = cipher.Encode(std::int64_t{0x0102030405060708LL});
@@ -64,7 +67,8 @@ TEST(Encryption, KeyZeroAndAZeroRunningKeyLeaveValuesUnchanged) {
   EXPECT_EQ(none.Key(), 0);
   // Find a first key >= 2^31 whose sequence reaches 0 after a few steps: walk backwards from 0.
   std::uint64_t inverse = 1;  // inverse of the multiplier mod 2^32 by Newton's iteration
-  for (int i = 0; i < 6; ++i) inverse = inverse * (2 - kMultiplier * inverse) % (1ULL << 32);
+  for (int i = 0; i < 6; ++i)
+    inverse = inverse * (2 - kMultiplier * inverse) % (1ULL << 32);
   std::uint64_t key = 0;
   int steps = 0;
   do {
@@ -73,7 +77,8 @@ TEST(Encryption, KeyZeroAndAZeroRunningKeyLeaveValuesUnchanged) {
   } while (key < (1ULL << 31));
   T32Encryption cipher(static_cast<std::int64_t>(key));
   ASSERT_EQ(cipher.Key(), static_cast<std::int64_t>(key));
-  for (int i = 0; i < steps; ++i) cipher.Encode(0U);
+  for (int i = 0; i < steps; ++i)
+    cipher.Encode(0U);
   EXPECT_EQ(cipher.Key(), 0);
   EXPECT_EQ(cipher.Encode(0x55AA55AAU), 0x55AA55AAU);
   EXPECT_EQ(cipher.Key(), 0);

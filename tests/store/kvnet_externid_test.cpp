@@ -338,7 +338,8 @@ TEST(ExternalID, ConcurrentUncachedLookupsGiveTheRightLinks) {
 }
 
 TEST(ExternalID, ArgumentErrors) {
-  TIndexUnderTest index(IntegerIndex({10, 20}, false), false, false, false);
+  // Streams read into memory by the first Open must serve a second Open just as well.
+  TIndexUnderTest index(IntegerIndex({10, 20}, false), true, true, true);
   const auto message = [](const std::function<void()>& call) {
     try {
       call();
@@ -361,7 +362,7 @@ TEST(ExternalID, ArgumentErrors) {
   EXPECT_FALSE(index->IsOpen());
   EXPECT_EQ(message([&] { index->FindIndex("10", link); }), "External ID is not open");
   EXPECT_EQ(message([&] { index->FindExternalid(1); }), "External ID is not open");
-  index->Open(true, false);
+  index->Open(false, true);
   EXPECT_TRUE(index->FindIndex("20", link));
   EXPECT_EQ(link, 2);
 

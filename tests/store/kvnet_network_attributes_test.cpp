@@ -52,7 +52,8 @@ TEST(NetworkAttributes, OneWayBitsDriveTheAdjacencySigns) {
   // Swapping twice restores every word; FT and TF trade places once.
   net.OneWaySet(2, 0x0600);
   std::vector<std::uint16_t> before;
-  for (std::int32_t l = 1; l <= 12; ++l) before.push_back(l == 8 ? 0 : net.AttributeGet(l));
+  for (std::int32_t l = 1; l <= 12; ++l)
+    before.push_back(l == 8 ? 0 : net.AttributeGet(l));
   net.SwapOneWay();
   EXPECT_EQ(net.OneWayGet(10), 0x0400);
   EXPECT_EQ(net.OneWayGet(11), 0x0200);
@@ -123,13 +124,15 @@ TEST(NetworkAttributes, CulDeSacBranches) {
   };
   const TCase cases[] = {
       // Chains of degree-2 nodes off a junction are dead ends; the ring they hang off is not.
-      {"chain", "0 0, 10 0; 10 0, 20 0; 20 0, 30 0; 20 0, 20 10; 20 10, 20 20; 20 0, 20 -10;"
-                "30 0, 30 -10, 20 -10; 30 0, 40 0",
+      {"chain",
+       "0 0, 10 0; 10 0, 20 0; 20 0, 30 0; 20 0, 20 10; 20 10, 20 20; 20 0, 20 -10;"
+       "30 0, 30 -10, 20 -10; 30 0, 40 0",
        {true, true, false, true, true, false, false, true}},
       {"single path", "0 0, 1 0; 1 0, 2 0; 2 0, 3 0", {true, true, true}},
       {"ring", "0 0, 1 0; 1 0, 1 1; 1 1, 0 0", {false, false, false}},
       // A tree hanging off a ring: every branch is walked up to the ring.
-      {"tree", "0 0, 1 0; 1 0, 1 1; 1 1, 0 0; 1 0, 2 0; 2 0, 3 0; 2 0, 2 1",
+      {"tree",
+       "0 0, 1 0; 1 0, 1 1; 1 1, 0 0; 1 0, 2 0; 2 0, 3 0; 2 0, 2 1",
        {false, false, false, true, true, true}},
   };
   for (const TCase& c : cases) {
@@ -156,18 +159,20 @@ TEST(NetworkAttributes, NoDriveThroughAreasAbsorbDeadEndsAndMarkExits) {
   // ring of ordinary links 6, 8, 9 that passes a second area, link 7.
   auto links = ParseLinks(
       "0 0, 10 0; 10 0, 10 10; 10 10, 0 10; 0 10, 0 0;"  // 1-4 area 1
-      "10 0, 15 -5;"                                    // 5 dead end at an area-only node
-      "-10 0, 0 0;"                                     // 6
-      "20 10, 30 0;"                                    // 7 area 2
-      "10 10, 20 10; 30 0, -10 0");                     // 8, 9
-  for (const int k : {0, 1, 2, 3, 6}) links[static_cast<std::size_t>(k)].attribute = 0x0100;
+      "10 0, 15 -5;"                                     // 5 dead end at an area-only node
+      "-10 0, 0 0;"                                      // 6
+      "20 10, 30 0;"                                     // 7 area 2
+      "10 10, 20 10; 30 0, -10 0");                      // 8, 9
+  for (const int k : {0, 1, 2, 3, 6})
+    links[static_cast<std::size_t>(k)].attribute = 0x0100;
   const TNetworkDir dir(links);
   TNetwork net;
   OpenNetwork(net, dir);
   const TAreaList& areas = net.AreaList();
   EXPECT_TRUE(net.NoDriveThroughSet());
   EXPECT_EQ(areas.MaxArea(), 2);
-  for (const std::int32_t link : {1, 2, 3, 4, 5}) EXPECT_EQ(areas.GetArea(link), 1) << link;
+  for (const std::int32_t link : {1, 2, 3, 4, 5})
+    EXPECT_EQ(areas.GetArea(link), 1) << link;
   EXPECT_EQ(areas.GetArea(7), 2);
   EXPECT_EQ(areas.GetArea(6), 0);
   EXPECT_TRUE(net.AttributeGetBit(5, kBitNoDriveThrough));  // absorbed into the area
@@ -209,7 +214,8 @@ TEST(NetworkAttributes, RoundAboutExits) {
   auto links = ParseLinks(
       "0 0, 10 0; 10 0, 5 8; 5 8, 0 0;"
       "0 0, -10 0; 20 0, 10 0; 5 8, 5 20");
-  for (const int k : {0, 1, 2}) links[static_cast<std::size_t>(k)].attribute = 0x0800;
+  for (const int k : {0, 1, 2})
+    links[static_cast<std::size_t>(k)].attribute = 0x0800;
   links[4].attribute = 0x0200;  // 20,0 -> 10,0 only
   const TNetworkDir dir(links);
   TNetwork net;
@@ -248,7 +254,8 @@ TEST(NetworkAttributes, LimitSlots) {
   const TCase cases[] = {
       {"slot 3 before 2", [&] { net.GetLimit(3, 1); }, "Invalid limitID"},
       {"slot 0", [&] { net.SetLimit(0, 1, 1); }, "Invalid limitID"},
-      {"open slot 10", [&] { net.OpenLimit(1, 10, false); }, "LimitID should be from 1 to 9, not 10"},
+      {"open slot 10", [&] { net.OpenLimit(1, 10, false); },
+       "LimitID should be from 1 to 9, not 10"},
       {"save slot 0", [&] { net.SaveLimit(1, 0); }, "LimitID should be from 1 to 9, not 0"},
       {"min max", [&] { net.SelectLimit(ba, 1, 5, 4); }, "Min need to be smaller than Max"},
       {"wrong size", [&] { net.OpenLimit(4, 2, false); }, "Wrong size of limitfile 2, expected 12"},

@@ -53,63 +53,64 @@ TEST(NetworkCorruption, EveryDamagedFileRaisesOnOpen) {
   const TCase cases[] = {
       {"length.bin short", [](const TNetworkDir& d) { Cut(d.File("length.bin"), 4); }},
       {"length.bin long", [](const TNetworkDir& d) { Append(d.File("length.bin"), "abcd"); }},
-      {"length NaN", [](const TNetworkDir& d) {
+      {"length NaN",
+       [](const TNetworkDir& d) {
          PatchFloat(d.File("length.bin"), 2, std::numeric_limits<float>::quiet_NaN());
        }},
       {"length negative", [](const TNetworkDir& d) { PatchFloat(d.File("length.bin"), 0, -1); }},
-      {"length of a non-valid link", [](const TNetworkDir& d) {
+      {"length of a non-valid link",
+       [](const TNetworkDir& d) {
          PatchFloat(d.File("length.bin"), 7, 0.5f);  // link 8 then needs nodes it does not have
        }},
       {"link.bin short", [](const TNetworkDir& d) { Cut(d.File("link.bin"), 1); }},
       {"link node too high", [](const TNetworkDir& d) { PatchWord(d.File("link.bin"), 0, 9); }},
-      {"link node negative", [](const TNetworkDir& d) {
-         PatchWord(d.File("link.bin"), 3, 0xFFFFFFFFU);
-       }},
-      {"non-valid link with nodes", [](const TNetworkDir& d) {
-         PatchWord(d.File("link.bin"), 14, 1);
-       }},
+      {"link node negative",
+       [](const TNetworkDir& d) { PatchWord(d.File("link.bin"), 3, 0xFFFFFFFFU); }},
+      {"non-valid link with nodes",
+       [](const TNetworkDir& d) { PatchWord(d.File("link.bin"), 14, 1); }},
       {"coord.bin short", [](const TNetworkDir& d) { Cut(d.File("coord.bin"), 8); }},
-      {"coord.bin extra node", [](const TNetworkDir& d) {
-         Append(d.File("coord.bin"), std::string(16, '\0'));
-       }},
-      {"coordinate NaN", [](const TNetworkDir& d) {
+      {"coord.bin extra node",
+       [](const TNetworkDir& d) { Append(d.File("coord.bin"), std::string(16, '\0')); }},
+      {"coordinate NaN",
+       [](const TNetworkDir& d) {
          PatchWord(d.File("coord.bin"), 1, 0xFFFFFFFFU);  // high word of node 1's x
        }},
       {"node.bin empty", [](const TNetworkDir& d) { WriteFileBytes(d.File("node.bin"), ""); }},
       {"node.bin short", [](const TNetworkDir& d) { Cut(d.File("node.bin"), 4); }},
       {"node.bin long", [](const TNetworkDir& d) { Append(d.File("node.bin"), "\x01\0\0\0"); }},
-      {"MaxDegree huge", [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 0, 0x7FFFFFFF); }},
-      {"MaxDegree negative", [](const TNetworkDir& d) {
-         PatchWord(d.File("node.bin"), 0, 0x80000000U);
-       }},
+      {"MaxDegree huge",
+       [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 0, 0x7FFFFFFF); }},
+      {"MaxDegree negative",
+       [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 0, 0x80000000U); }},
       {"MaxDegree smaller", [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 0, 3); }},
       {"count huge", [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 4, 0x7FFFFFFF); }},
       {"count falling", [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 2, 1); }},
-      {"count negative", [](const TNetworkDir& d) {
-         PatchWord(d.File("node.bin"), 1, 0xFFFFFFFEU);
-       }},
+      {"count negative",
+       [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 1, 0xFFFFFFFEU); }},
       {"slot zero", [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 5, 0); }},
       {"slot beyond", [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 5, 13); }},
       {"slot non-valid", [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 5, 8); }},
       {"slot of another node", [](const TNetworkDir& d) { PatchWord(d.File("node.bin"), 5, 1); }},
-      {"slot twice", [](const TNetworkDir& d) {
+      {"slot twice",
+       [](const TNetworkDir& d) {
          const std::string bytes = ReadFileBytes(d.File("node.bin"));
          std::uint32_t first;
          std::memcpy(&first, bytes.data() + 20, 4);
          PatchWord(d.File("node.bin"), 6, first);
        }},
       {"coord3i.bin short", [](const TNetworkDir& d) { Cut(d.File("coord3i.bin"), 4); }},
-      {"coord3i.bin falls", [](const TNetworkDir& d) {
+      {"coord3i.bin falls",
+       [](const TNetworkDir& d) {
          PatchWord(d.File("coord3i.bin"), 6, 5);  // more than link 7 ends at
        }},
       {"coord3.bin short", [](const TNetworkDir& d) { Cut(d.File("coord3.bin"), 16); }},
-      {"shape point NaN", [](const TNetworkDir& d) {
-         PatchWord(d.File("coord3.bin"), 1, 0x7FF80000U);
-       }},
+      {"shape point NaN",
+       [](const TNetworkDir& d) { PatchWord(d.File("coord3.bin"), 1, 0x7FF80000U); }},
       {"link count huge", [](const TNetworkDir& d) { RewriteConfig(d, 2000000000); }},
       {"link count negative", [](const TNetworkDir& d) { RewriteConfig(d, -12); }},
       {"link count one less", [](const TNetworkDir& d) { RewriteConfig(d, 11); }},
-      {"config garbage", [](const TNetworkDir& d) {
+      {"config garbage",
+       [](const TNetworkDir& d) {
          WriteFileBytes(d.File("kvnet_config.ini"), std::string("\0\xFF[kvnet\r\n=", 11));
        }},
       {"attribute.bin short", [](const TNetworkDir& d) { Cut(d.File("attribute.bin"), 2); }},

@@ -48,7 +48,8 @@ TEST(Network, WorkedNodeFileExampleRoundTrips) {
   EXPECT_EQ(net.NodeCount(), 4);
   EXPECT_EQ(net.MaxDegree(), 3);
   EXPECT_EQ(net.Degree(1), 3);
-  for (std::int32_t k = 1; k <= 3; ++k) EXPECT_EQ(net.Node2Link(1, k), k);
+  for (std::int32_t k = 1; k <= 3; ++k)
+    EXPECT_EQ(net.Node2Link(1, k), k);
   EXPECT_EQ(net.Link2FromNode(1), 2);
   EXPECT_EQ(net.Link2ToNode(2), 3);
   EXPECT_EQ(net.Link2ToNode(3), 4);
@@ -68,7 +69,8 @@ TEST_P(NetworkVariants, OpensWithTheTopologyItWasWrittenWith) {
   auto links = SampleLinks();
   if (v.unit == cuDeg) {  // the same shape, scaled into degrees near 51 N
     for (auto& link : links) {
-      for (auto& p : link.points) p = {7 + p.x / 1000, 51 + p.y / 1000};
+      for (auto& p : link.points)
+        p = {7 + p.x / 1000, 51 + p.y / 1000};
     }
   }
   TNetworkWriterOptions options;
@@ -87,7 +89,8 @@ TEST_P(NetworkVariants, OpensWithTheTopologyItWasWrittenWith) {
     EXPECT_EQ(net.Link2FromNode(link), written.fromNode[static_cast<std::size_t>(link)]);
     EXPECT_EQ(net.Link2ToNode(link), written.toNode[static_cast<std::size_t>(link)]);
     const TFloatPointArrayEx line = net.GetGISSection(link);
-    ASSERT_EQ(line.Count, static_cast<std::int32_t>(links[static_cast<std::size_t>(link - 1)].points.size()));
+    ASSERT_EQ(line.Count,
+              static_cast<std::int32_t>(links[static_cast<std::size_t>(link - 1)].points.size()));
     for (std::int32_t k = 0; k < line.Count; ++k) {
       EXPECT_EQ(line.Pnt[static_cast<std::size_t>(k)],
                 links[static_cast<std::size_t>(link - 1)].points[static_cast<std::size_t>(k)]);
@@ -98,7 +101,8 @@ TEST_P(NetworkVariants, OpensWithTheTopologyItWasWrittenWith) {
   }
   // Degrees by node number: C G | A B D | H E | F.
   const std::int32_t degrees[] = {4, 4, 3, 3, 3, 2, 2, 1};
-  for (std::int32_t node = 1; node <= 8; ++node) EXPECT_EQ(net.Degree(node), degrees[node - 1]);
+  for (std::int32_t node = 1; node <= 8; ++node)
+    EXPECT_EQ(net.Degree(node), degrees[node - 1]);
   EXPECT_EQ(net.Link2FromNode(1), 3);  // A
   EXPECT_EQ(net.Link2ToNode(1), 4);    // B
   EXPECT_TRUE(net.LoopLink(9));
@@ -130,8 +134,8 @@ TEST_P(NetworkVariants, OpensWithTheTopologyItWasWrittenWith) {
 
 INSTANTIATE_TEST_SUITE_P(Storage, NetworkVariants,
                          testing::Values(TVariant{cuM, 0, true}, TVariant{cuM, 0, false},
-                                         TVariant{cuM, 987654321, true},
-                                         TVariant{cuM, 5, false}, TVariant{cuDeg, 0, true},
+                                         TVariant{cuM, 987654321, true}, TVariant{cuM, 5, false},
+                                         TVariant{cuDeg, 0, true},
                                          TVariant{cuDeg, 123456789012LL, false}));
 
 TEST(Network, DistancesUseTheCoordinateUnit) {
@@ -142,7 +146,8 @@ TEST(Network, DistancesUseTheCoordinateUnit) {
   EXPECT_FLOAT_EQ(net.LinkLength(6), static_cast<float>(2 * std::hypot(50, 50) / 1000));
   EXPECT_FLOAT_EQ(net.Length(), static_cast<float>([&] {
                     double sum = 0;
-                    for (std::int32_t l = 1; l <= 12; ++l) sum += net.LinkLength(l);
+                    for (std::int32_t l = 1; l <= 12; ++l)
+                      sum += net.LinkLength(l);
                     return sum;
                   }()));
   // LengthAlpha: link 1 is straight, so the largest ratio is 1.
@@ -215,12 +220,25 @@ TEST(Network, ArgumentChecksRaiseTheirMessages) {
        "Node at index 1 in list, 9, must be between 1 and 8"},
       {"percent", [] { TNetwork::CheckPercent(1.5); }, "Percent need to be from 0 to 1"},
       {"percent nan", [&] { TNetwork::CheckPercent(nan); }, "Percent need to be from 0 to 1"},
-      {"location link", [&] { net.CheckLocation({0, 0.5}); }, "Link-ID must be >=1: 0"},
-      {"location percent", [&] { net.CheckLocation({1, -0.25}); },
+      {"location link",
+       [&] {
+         net.CheckLocation({0, 0.5});
+       },
+       "Link-ID must be >=1: 0"},
+      {"location percent",
+       [&] {
+         net.CheckLocation({1, -0.25});
+       },
        "Percentage must be 0<=percent<=1: -0.25"},
-      {"location nan", [&] { net.CheckLocation({1, nan}); },
+      {"location nan",
+       [&] {
+         net.CheckLocation({1, nan});
+       },
        "Percentage must be 0<=percent<=1: NAN"},
-      {"location non-valid", [&] { net.CheckLocation({8, 0.5}); },
+      {"location non-valid",
+       [&] {
+         net.CheckLocation({8, 0.5});
+       },
        "Location (link 8), is a non-valid link"},
       {"empty locations", [&] { net.CheckLocationList(emptyLocations); }, "Locationlist is empty"},
       {"empty points", [&] { net.CheckLocationListP(emptyLocations); }, "Locationlist is empty"},
@@ -232,10 +250,18 @@ TEST(Network, ArgumentChecksRaiseTheirMessages) {
        "Location (link) at index 0 in list, 8, is a non-valid link"},
       {"list point", [&] { net.CheckLocationListP(badPoint); },
        "Coordinates (1000000000 , 0) are beyond search area"},
-      {"beyond", [&] { net.CheckCoordinate({-71, 0}); },
+      {"beyond",
+       [&] {
+         net.CheckCoordinate({-71, 0});
+       },
        "Coordinates (-71 , 0) are beyond search area"},
-      {"nan point", [&] { net.CheckCoordinate({nan, 0}); }, "(NAN , 0) are not valid coordinates"},
-      {"road file 0", [&] { net.CheckRoadNameFile(0); }, "RoadFileID should be from 1 to 99, not 0"},
+      {"nan point",
+       [&] {
+         net.CheckCoordinate({nan, 0});
+       },
+       "(NAN , 0) are not valid coordinates"},
+      {"road file 0", [&] { net.CheckRoadNameFile(0); },
+       "RoadFileID should be from 1 to 99, not 0"},
       {"road file 100", [&] { net.CheckRoadNameFile(100); },
        "RoadFileID should be from 1 to 99, not 100"},
       {"road file closed", [&] { net.CheckRoadNameFile(1); }, "Roadnamefile 1 is not open"},
@@ -350,8 +376,8 @@ TEST(Network, OnConfigReplacesTheConfigurationFile) {
 
 TEST(Network, StreamsReplaceTheFiles) {
   const TNetworkDir dir(SampleLinks());
-  const char* names[] = {"length.bin", "link.bin", "coord.bin", "node.bin", "attribute.bin",
-                         "coord3.bin", "coord3i.bin"};
+  const char* names[] = {"length.bin",    "link.bin",   "coord.bin",  "node.bin",
+                         "attribute.bin", "coord3.bin", "coord3i.bin"};
   std::vector<std::unique_ptr<TKVMemoryStream>> streams;
   for (const char* name : names) {
     auto stream = std::make_unique<TKVMemoryStream>();

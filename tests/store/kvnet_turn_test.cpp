@@ -9,7 +9,8 @@ namespace {
 
 TTurnRestriction Sequence(std::initializer_list<std::int32_t> links, float value) {
   TTurnRestriction item;
-  for (const std::int32_t link : links) item.links.Add(link);
+  for (const std::int32_t link : links)
+    item.links.Add(link);
   item.value = value;
   return item;
 }

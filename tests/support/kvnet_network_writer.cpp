@@ -43,24 +43,40 @@ void WriteDouble(TKVStream& out, T32Encryption& cipher, double v) {
 // The CoordSys unit name of the planar units that have one.
 const char* CoordSysUnitName(TCoordinateUnit unit) {
   switch (unit) {
-    case cuMm: return "mm";
-    case cuCm: return "cm";
-    case cuM: return "m";
-    case cuKm: return "km";
-    case cuInch: return "in";
-    case cuLink: return "link";
-    case cuFt: return "ft";
-    case cuSurveyft: return "survey ft";
-    case cuYard: return "yd";
-    case cuChain: return "chain";
-    case cuRod: return "rod";
-    case cuMiles: return "mi";
-    case cuNmi: return "nmi";
-    default: return nullptr;
+    case cuMm:
+      return "mm";
+    case cuCm:
+      return "cm";
+    case cuM:
+      return "m";
+    case cuKm:
+      return "km";
+    case cuInch:
+      return "in";
+    case cuLink:
+      return "link";
+    case cuFt:
+      return "ft";
+    case cuSurveyft:
+      return "survey ft";
+    case cuYard:
+      return "yd";
+    case cuChain:
+      return "chain";
+    case cuRod:
+      return "rod";
+    case cuMiles:
+      return "mi";
+    case cuNmi:
+      return "nmi";
+    default:
+      return nullptr;
   }
 }
 
-std::string BoundText(double v) { return FormatGeneral(std::fabs(v) < 1e-7 ? 0.0 : v); }
+std::string BoundText(double v) {
+  return FormatGeneral(std::fabs(v) < 1e-7 ? 0.0 : v);
+}
 
 }  // namespace
 
@@ -105,7 +121,8 @@ TNetworkWriterResult WriteNetwork(const std::string& directory,
     ++degree[{lines[i].back().x, lines[i].back().y}];
   }
   if (degree.empty()) throw std::runtime_error("WriteNetwork: no valid link");
-  for (const auto& [key, d] : degree) result.maxDegree = std::max(result.maxDegree, d);
+  for (const auto& [key, d] : degree)
+    result.maxDegree = std::max(result.maxDegree, d);
   // Numbering: degree classes from the highest down, then x, then y (the map's order).
   std::map<TKey, std::int32_t> number;
   std::vector<std::int32_t> countAtLeast(static_cast<std::size_t>(result.maxDegree) + 2, 0);
@@ -132,7 +149,8 @@ TNetworkWriterResult WriteNetwork(const std::string& directory,
 
   {
     auto out = Create(directory, "length.bin");
-    for (std::size_t k = 1; k <= linkCount; ++k) out->WriteUInt32(cipher.Encode(Bits(result.length[k])));
+    for (std::size_t k = 1; k <= linkCount; ++k)
+      out->WriteUInt32(cipher.Encode(Bits(result.length[k])));
     out->Flush();
   }
   {
@@ -165,10 +183,12 @@ TNetworkWriterResult WriteNetwork(const std::string& directory,
     auto out = Create(directory, "node.bin");
     out->WriteUInt32(cipher.Encode(static_cast<std::uint32_t>(result.maxDegree)));
     for (std::int32_t d = result.maxDegree; d >= 1; --d) {
-      out->WriteUInt32(cipher.Encode(static_cast<std::uint32_t>(countAtLeast[static_cast<std::size_t>(d)])));
+      out->WriteUInt32(
+          cipher.Encode(static_cast<std::uint32_t>(countAtLeast[static_cast<std::size_t>(d)])));
     }
     for (std::size_t n = 1; n < slots.size(); ++n) {
-      for (const std::int32_t link : slots[n]) out->WriteUInt32(cipher.Encode(static_cast<std::uint32_t>(link)));
+      for (const std::int32_t link : slots[n])
+        out->WriteUInt32(cipher.Encode(static_cast<std::uint32_t>(link)));
     }
     out->Flush();
   }
@@ -194,7 +214,8 @@ TNetworkWriterResult WriteNetwork(const std::string& directory,
   if (options.writeAttributes) {
     cipher.Restart();
     auto out = Create(directory, "attribute.bin");
-    for (const TSupportLink& link : links) out->WriteUInt16(cipher.Encode(link.attribute));
+    for (const TSupportLink& link : links)
+      out->WriteUInt16(cipher.Encode(link.attribute));
     out->Flush();
   }
   for (const auto& [fileNumber, values] : options.limits) {
@@ -224,7 +245,8 @@ TNetworkWriterResult WriteNetwork(const std::string& directory,
   const double dx = (box.xmax - box.xmin) * 0.0005;
   const double dy = (box.ymax - box.ymin) * 0.0005;
   const TFloatRect widened{box.xmin - dx, box.ymin - dy, box.xmax + dx, box.ymax + dy};
-  const std::string dir = directory.empty() || directory.back() == '/' ? directory : directory + "/";
+  const std::string dir =
+      directory.empty() || directory.back() == '/' ? directory : directory + "/";
   WriteConfig(dir, key != 0, options.unit, widened, result.linkCount, epsg, prj, coordSys);
   return result;
 }

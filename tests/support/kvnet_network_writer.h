@@ -23,9 +23,9 @@ struct TSupportLink {
 
 struct TNetworkWriterOptions {
   TCoordinateUnit unit = cuM;
-  std::int64_t key = 0;             // encryption key, 0 for plain files
+  std::int64_t key = 0;  // encryption key, 0 for plain files
   bool allowLoops = true;
-  bool writeAttributes = true;      // attribute.bin from TSupportLink::attribute
+  bool writeAttributes = true;  // attribute.bin from TSupportLink::attribute
   // limit<N>.bin files: file number -> one value per link (missing values are 0).
   std::map<std::int32_t, std::vector<std::uint8_t>> limits;
   std::string prj;
@@ -39,8 +39,8 @@ struct TNetworkWriterResult {
   std::int32_t maxDegree = 0;
   std::vector<std::int32_t> fromNode;  // index 1..linkCount, 0 for non-valid links
   std::vector<std::int32_t> toNode;
-  std::vector<float> length;           // kilometres, index 1..linkCount
-  std::vector<TFloatPoint> nodes;      // index 1..nodeCount
+  std::vector<float> length;       // kilometres, index 1..linkCount
+  std::vector<TFloatPoint> nodes;  // index 1..nodeCount
 };
 
 // Writes the directory (which must exist; a trailing '/' is optional).
