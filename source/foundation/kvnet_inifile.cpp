@@ -1,13 +1,12 @@
 #include "foundation/kvnet_inifile.h"
 
-#include <unistd.h>
-
 #include <charconv>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "foundation/kvnet_exceptions.h"
+#include "foundation/kvnet_format.h"
+#include "foundation/kvnet_io.h"
 #include "foundation/kvnet_textfile.h"
 
 namespace kvnet {
@@ -156,23 +155,22 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
   }
 }
 
+void TIniFile::WriteFloat(const std::string& section, const std::string& key, double value) {
+  WriteString(section, key, FormatGeneral(value));
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key,
+                            std::int64_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
 void TIniFile::UpdateFile() const {
-  const std::string temporary = FFileName + ".tmp" + std::to_string(::getpid());
-  try {
+  ReplaceFile(FFileName, [&](const std::string& temporary) {
     TTextFileWriter writer(temporary, FCodePage);
     for (const std::string& line : FLines)
       writer.writeln(line);
     writer.Close();
-  } catch (...) {
-    std::remove(temporary.c_str());
-    throw;
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, FFileName, ec);
-  if (ec) {
-    std::remove(temporary.c_str());
-    throw EWriteError("Cannot write " + FFileName + ": " + ec.message());
-  }
+  });
 }
 
 }  // namespace kvnet

@@ -19,9 +19,11 @@ class TIniFile {
 
   const std::string& FileName() const { return FFileName; }
 
+  virtual ~TIniFile() = default;
+
   // The value of key in section, with the spaces around it removed; def when there is none.
-  std::string ReadString(const std::string& section, const std::string& key,
-                         const std::string& def) const;
+  virtual std::string ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const;
   // The value as a decimal integer; def when absent or not an integer.
   std::int64_t ReadInteger(const std::string& section, const std::string& key,
                            std::int64_t def) const;
@@ -33,7 +35,11 @@ class TIniFile {
 
   // Replaces the first line of key in section, or appends key=value at the end of the section
   // (creating the section at the end of the file when needed).
-  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  virtual void WriteString(const std::string& section, const std::string& key,
+                           const std::string& value);
+  // Numbers in the general number format; integers as decimal text.
+  void WriteFloat(const std::string& section, const std::string& key, double value);
+  void WriteInteger(const std::string& section, const std::string& key, std::int64_t value);
 
   // The text lines as they stand (section headers included, no line ends).
   const std::vector<std::string>& Lines() const { return FLines; }

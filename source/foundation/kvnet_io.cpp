@@ -438,4 +438,21 @@ void TKVBufferedStream::SetSize(std::int64_t newSize) {
   FPosition = std::max<std::int64_t>(0, FStream->Position());
 }
 
+void ReplaceFile(const std::string& fileName,
+                 const std::function<void(const std::string& temporary)>& write) {
+  const std::string temporary = fileName + ".tmp" + std::to_string(::getpid());
+  try {
+    write(temporary);
+  } catch (...) {
+    std::remove(temporary.c_str());
+    throw;
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, fileName, ec);
+  if (ec) {
+    std::remove(temporary.c_str());
+    throw EWriteError("Cannot write " + fileName + ": " + ec.message());
+  }
+}
+
 }  // namespace kvnet

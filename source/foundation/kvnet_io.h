@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -218,5 +219,11 @@ class TKVBufferedStream : public TKVStreamDecorator {
   std::int64_t FBufferStart = 0;           // stream position of buffer byte 0
   std::int64_t FPosition = 0;
 };
+
+// Writes fileName through a temporary file beside it: write receives the temporary name and fills
+// it; when it succeeds the temporary file is renamed into place. Any failure removes the
+// temporary file and raises, so no partial file is ever left under fileName.
+void ReplaceFile(const std::string& fileName,
+                 const std::function<void(const std::string& temporary)>& write);
 
 }  // namespace kvnet

@@ -73,39 +73,14 @@ std::string DecodeConfigValue(const std::string& text) {
 
 std::string TMyinifile::ReadString(const std::string& section, const std::string& key,
                                    const std::string& def) const {
-  if (!FIni.ValueExists(section, key)) return def;
-  const std::string value = FIni.ReadString(section, key, def);
+  if (!ValueExists(section, key)) return def;
+  const std::string value = TIniFile::ReadString(section, key, def);
   return FEncoded ? DecodeConfigValue(value) : value;
-}
-
-double TMyinifile::ReadFloat(const std::string& section, const std::string& key, double def) const {
-  double value = def;
-  return TryParseFloat(ReadString(section, key, ""), value) ? value : def;
-}
-
-std::int64_t TMyinifile::ReadInteger(const std::string& section, const std::string& key,
-                                     std::int64_t def) const {
-  std::int64_t value = def;
-  return TryParseInt64(ReadString(section, key, ""), value) ? value : def;
-}
-
-bool TMyinifile::ReadBool(const std::string& section, const std::string& key, bool def) const {
-  std::int64_t value = 0;
-  return TryParseInt64(ReadString(section, key, ""), value) ? value != 0 : def;
 }
 
 void TMyinifile::WriteString(const std::string& section, const std::string& key,
                              const std::string& value) {
-  FIni.WriteString(section, key, FEncoded ? EncodeConfigValue(value) : value);
-}
-
-void TMyinifile::WriteFloat(const std::string& section, const std::string& key, double value) {
-  WriteString(section, key, FormatGeneral(value));
-}
-
-void TMyinifile::WriteInteger(const std::string& section, const std::string& key,
-                              std::int64_t value) {
-  WriteString(section, key, std::to_string(value));
+  TIniFile::WriteString(section, key, FEncoded ? EncodeConfigValue(value) : value);
 }
 
 std::uint16_t ConfigChecksum(const std::vector<std::string>& lines, std::size_t count) {
@@ -143,7 +118,7 @@ void ReadConfig(const std::string& directory, TConfig& config) {
   config.Mbr.ymax = ini.ReadFloat(kSection, "ymax", 0);
   config.CheckSum = static_cast<double>(ini.ReadInteger(kSection, "checksum", -1));
 
-  const auto& lines = ini.Ini().Lines();
+  const auto& lines = ini.Lines();
   if (lines.empty() || config.CheckSum != ConfigChecksum(lines, lines.size() - 1)) Corrupted();
 }
 
@@ -166,7 +141,7 @@ void WriteConfig(const std::string& directory, bool encrypted, TCoordinateUnit u
   ini.WriteFloat(kSection, "ymin", mbr.ymin);
   ini.WriteFloat(kSection, "xmax", mbr.xmax);
   ini.WriteFloat(kSection, "ymax", mbr.ymax);
-  const auto& lines = ini.Ini().Lines();
+  const auto& lines = ini.Lines();
   ini.WriteInteger(kSection, "checksum", ConfigChecksum(lines, lines.size()));
   ini.UpdateFile();
 }

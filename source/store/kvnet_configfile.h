@@ -29,30 +29,21 @@ struct TConfig {
   double CheckSum = 0;
 };
 
-// A profile file whose values pass through the value encoder while Encoded is set.
-class TMyinifile {
+// A profile file whose values pass through the value encoder while Encoded is set (the typed
+// reads and writes of TIniFile go through it too).
+class TMyinifile : public TIniFile {
  public:
-  explicit TMyinifile(const std::string& fileName) : FIni(fileName) {}
+  using TIniFile::TIniFile;
 
   bool Encoded() const { return FEncoded; }
   void SetEncoded(bool value) { FEncoded = value; }
 
   std::string ReadString(const std::string& section, const std::string& key,
-                         const std::string& def) const;
-  double ReadFloat(const std::string& section, const std::string& key, double def) const;
-  std::int64_t ReadInteger(const std::string& section, const std::string& key,
-                           std::int64_t def) const;
-  bool ReadBool(const std::string& section, const std::string& key, bool def) const;
-  void WriteString(const std::string& section, const std::string& key, const std::string& value);
-  // Numbers in the general number format.
-  void WriteFloat(const std::string& section, const std::string& key, double value);
-  void WriteInteger(const std::string& section, const std::string& key, std::int64_t value);
-
-  const TIniFile& Ini() const { return FIni; }
-  void UpdateFile() const { FIni.UpdateFile(); }
+                         const std::string& def) const override;
+  void WriteString(const std::string& section, const std::string& key,
+                   const std::string& value) override;
 
  private:
-  TIniFile FIni;
   bool FEncoded = false;
 };
 

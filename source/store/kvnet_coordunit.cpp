@@ -93,8 +93,13 @@ double HaversineAngle(double x1, double y1, double x2, double y2) {
 
 double UnitDistance(TCoordinateUnit unit, const TFloatPoint& p1, const TFloatPoint& p2) {
   if (IsAngularUnit(unit)) {
+    // Differences are taken before the conversion to radians: short distances keep their digits.
     const double f = RadiansPerUnit(unit);
-    return HaversineAngle(p1.x * f, p1.y * f, p2.x * f, p2.y * f);
+    const double sy = std::sin((p1.y - p2.y) * f / 2);
+    const double sx = std::sin((p1.x - p2.x) * f / 2);
+    double s = std::sqrt(sy * sy + std::cos(p1.y * f) * std::cos(p2.y * f) * sx * sx);
+    if (s > 1) s = 1;
+    return 2 * std::asin(s);
   }
   const double dx = p2.x - p1.x;
   const double dy = p2.y - p1.y;

@@ -1,11 +1,7 @@
 // TNetwork: attribute words, one-way signs, cul-de-sac links, no-drive-through areas, limit
 // slots and one-way twin links.
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "foundation/kvnet_exceptions.h"
 #include "foundation/kvnet_format.h"
@@ -28,23 +24,12 @@ void CheckBit(int bit) {
     throw EOutOfRange(Format("Attribute bit must be between 0 and 15: %d", bit));
 }
 
-// Writes bytes to fileName through a temporary file renamed into place, so that a failed write
-// never leaves a partial file under the real name.
+// Writes bytes as the whole new content of fileName (never leaving a partial file).
 void WriteFileAtomically(const std::string& fileName, const void* data, std::int64_t size) {
-  const std::string temporary = fileName + ".tmp" + std::to_string(::getpid());
-  try {
+  ReplaceFile(fileName, [&](const std::string& temporary) {
     TKVFileStream file(temporary, fmCreate);
     file.WriteBuffer(data, size);
-  } catch (...) {
-    std::remove(temporary.c_str());
-    throw;
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, fileName, ec);
-  if (ec) {
-    std::remove(temporary.c_str());
-    throw EWriteError("Cannot write " + fileName + ": " + ec.message());
-  }
+  });
 }
 
 }  // namespace

@@ -20,10 +20,10 @@ using test::TTempDir;
 using test::WriteFileBytes;
 
 // A cell as the index file describes it; children 1..4 in order, none for a leaf.
-struct TCellSpec {
+struct TCellLayout {
   TFloatRect rect;
   std::int32_t id = 0;
-  std::vector<TCellSpec> children;
+  std::vector<TCellLayout> children;
   std::vector<std::int32_t> nodes;
   std::vector<TSubLink> runs;
 };
@@ -35,7 +35,7 @@ void Put(std::string& out, T v) {
   out.append(bytes, sizeof(T));
 }
 
-void PutCell(std::string& out, const TCellSpec& c) {
+void PutCell(std::string& out, const TCellLayout& c) {
   Put(out, c.rect.xmin);
   Put(out, c.rect.ymin);
   Put(out, c.rect.xmax);
@@ -43,7 +43,7 @@ void PutCell(std::string& out, const TCellSpec& c) {
   Put(out, c.id);
   Put<std::uint8_t>(out, c.children.empty() ? 0 : 1);
   if (!c.children.empty()) {
-    for (const TCellSpec& child : c.children)
+    for (const TCellLayout& child : c.children)
       PutCell(out, child);
     return;
   }
@@ -59,7 +59,7 @@ void PutCell(std::string& out, const TCellSpec& c) {
   }
 }
 
-std::string IndexBytes(std::int32_t cellCount, const TCellSpec& root) {
+std::string IndexBytes(std::int32_t cellCount, const TCellLayout& root) {
   std::string out;
   Put(out, cellCount);
   PutCell(out, root);
@@ -68,7 +68,7 @@ std::string IndexBytes(std::int32_t cellCount, const TCellSpec& root) {
 
 // Splits a leaf into its four quadrants, in the order north-east, north-west, south-west,
 // south-east.
-void Divide(TCellSpec& c) {
+void Divide(TCellLayout& c) {
   const TFloatRect r = c.rect;
   const double xmid = r.xmin + (r.xmax - r.xmin) * 0.5;
   const double ymid = r.ymin + (r.ymax - r.ymin) * 0.5;
@@ -80,17 +80,17 @@ void Divide(TCellSpec& c) {
 }
 
 // Gives ids in pre-order from next on; returns the number of cells.
-std::int32_t Number(TCellSpec& c, std::int32_t& next) {
+std::int32_t Number(TCellLayout& c, std::int32_t& next) {
   c.id = next++;
   std::int32_t count = 1;
-  for (TCellSpec& child : c.children)
+  for (TCellLayout& child : c.children)
     count += Number(child, next);
   return count;
 }
 
 // Root (0,0)-(10,10) split once: leaves 2 (NE), 3 (NW), 4 (SW), 5 (SE).
-TCellSpec TwoLevelTree() {
-  TCellSpec root;
+TCellLayout TwoLevelTree() {
+  TCellLayout root;
   root.rect = {0, 0, 10, 10};
   Divide(root);
   root.children[0].nodes = {4};
@@ -105,10 +105,10 @@ TCellSpec TwoLevelTree() {
 }
 
 // Divided `levels` times along the north-east corner, every other child a leaf.
-TCellSpec ChainTree(int levels, std::int32_t& cellCount) {
-  TCellSpec root;
+TCellLayout ChainTree(int levels, std::int32_t& cellCount) {
+  TCellLayout root;
   root.rect = {0, 0, 65536, 65536};
-  TCellSpec* cell = &root;
+  TCellLayout* cell = &root;
   for (int level = 0; level < levels; ++level) {
     Divide(*cell);
     cell = &cell->children[0];
@@ -142,7 +142,7 @@ std::vector<TSubLink> Items(const TSubLinkList& list) {
 }
 
 TEST(QuadTree, SingleLeafLoadsFromDirectoryWithExactlySizedLists) {
-  TCellSpec leaf;
+  TCellLayout leaf;
   leaf.rect = {-1.5, 2, 3, 4.25};
   leaf.id = 1;
   leaf.nodes = {1, 2, 5};
@@ -193,8 +193,8 @@ TEST(QuadTree, MissingOrCorruptFileInDirectoryNamesThePath) {
 }
 
 TEST(QuadTree, TwoLevelTreeReadsFromStreamPositionInPreOrder) {
-  const TCellSpec spec = TwoLevelTree();
-  const std::string tree = IndexBytes(5, spec);
+  const TCellLayout layout = TwoLevelTree();
+  const std::string tree = IndexBytes(5, layout);
   const std::string prefix = "header";
   const std::string bytes = prefix + tree + "trailer";
   TKVMemoryStream ms;
@@ -212,7 +212,7 @@ TEST(QuadTree, TwoLevelTreeReadsFromStreamPositionInPreOrder) {
   for (std::size_t i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
     const TQuadTreeCell* child = root->QTCellArray[i].get();
-    const TCellSpec& expected = spec.children[i];
+    const TCellLayout& expected = layout.children[i];
     ASSERT_NE(child, nullptr);
     EXPECT_FALSE(child->Divided);
     EXPECT_EQ(child->ID, static_cast<std::int32_t>(i) + 2);
@@ -300,7 +300,7 @@ TEST(QuadTree, CloneIsADeepIndependentCopy) {
   TQuadTree qt;
   LoadBytes(qt, IndexBytes(5, TwoLevelTree()));
   TQuadTree copy;
-  TCellSpec small;
+  TCellLayout small;
   small.rect = {0, 0, 1, 1};
   small.id = 1;
   LoadBytes(copy, IndexBytes(1, small));  // replaced by the clone
@@ -358,7 +358,7 @@ TEST(QuadTree, CancelledLoadLeavesUnreadSubtreesAbsent) {
 
 TEST(QuadTree, DivisionDeeperThanSixteenLevelsIsRefused) {
   std::int32_t count = 0;
-  const TCellSpec sixteen = ChainTree(16, count);
+  const TCellLayout sixteen = ChainTree(16, count);
   TQuadTree qt;
   LoadBytes(qt, IndexBytes(count, sixteen));
   ASSERT_EQ(qt.CellCount(), 65);
@@ -368,7 +368,7 @@ TEST(QuadTree, DivisionDeeperThanSixteenLevelsIsRefused) {
   EXPECT_EQ(deepest->Rect.xmax - deepest->Rect.xmin, 1.0);
 
   // The cells along the north-east chain have ids 1..18; cell 17 sits 16 levels down.
-  const TCellSpec seventeen = ChainTree(17, count);
+  const TCellLayout seventeen = ChainTree(17, count);
   const std::string deeper = IndexBytes(count, seventeen);
   try {
     LoadBytes(qt, deeper);
@@ -381,19 +381,19 @@ TEST(QuadTree, DivisionDeeperThanSixteenLevelsIsRefused) {
 
 TEST(QuadTree, CorruptFilesRaise) {
   const auto withLeaf = [](auto change) {
-    TCellSpec root = TwoLevelTree();
+    TCellLayout root = TwoLevelTree();
     change(root.children[2]);
     return IndexBytes(5, root);
   };
   const auto withCount = [](std::int32_t count) { return IndexBytes(count, TwoLevelTree()); };
   const auto withRoot = [](auto change) {
-    TCellSpec root = TwoLevelTree();
+    TCellLayout root = TwoLevelTree();
     change(root);
     return IndexBytes(5, root);
   };
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  std::string leafCountTooLarge = withLeaf([](TCellSpec&) {});
+  std::string leafCountTooLarge = withLeaf([](TCellLayout&) {});
   // The entry count of the last leaf (one node) claims two entries.
   leafCountTooLarge[leafCountTooLarge.size() - 10] = 2;
 
@@ -409,37 +409,37 @@ TEST(QuadTree, CorruptFilesRaise) {
       {"count too small", withCount(4), "the tree holds more cells than its count 4"},
       {"count too large", withCount(6) + std::string(100, '\0'),
        "the tree holds 5 cells, its count says 6"},
-      {"root id 2", withRoot([](TCellSpec& r) { r.id = 2; }), "cell id 2 where 1 was expected"},
-      {"skipped id", withLeaf([](TCellSpec& l) { l.id = 5; }), "cell id 5 where 4 was expected"},
+      {"root id 2", withRoot([](TCellLayout& r) { r.id = 2; }), "cell id 2 where 1 was expected"},
+      {"skipped id", withLeaf([](TCellLayout& l) { l.id = 5; }), "cell id 5 where 4 was expected"},
       {"leaf count beyond file", leafCountTooLarge,
        "leaf 5 holds 2 entries but only 8 bytes remain"},
-      {"run sub2 = sub1", withLeaf([](TCellSpec& l) {
+      {"run sub2 = sub1", withLeaf([](TCellLayout& l) {
          l.runs[1] = {8, 3, 3};
        }),
        "run entry 3 of leaf 4 is invalid"},
-      {"run sub2 < sub1", withLeaf([](TCellSpec& l) {
+      {"run sub2 < sub1", withLeaf([](TCellLayout& l) {
          l.runs[0] = {7, 2, 1};
        }),
        "run entry 2 of leaf 4 is invalid"},
-      {"run link 0", withLeaf([](TCellSpec& l) {
+      {"run link 0", withLeaf([](TCellLayout& l) {
          l.runs[0] = {0, 0, 1};
        }),
        "run entry 2 of leaf 4 is invalid"},
-      {"run link negative", withLeaf([](TCellSpec& l) {
+      {"run link negative", withLeaf([](TCellLayout& l) {
          l.runs[0] = {-7, 0, 1};
        }),
        "run entry 2 of leaf 4 is invalid"},
-      {"node id 0", withLeaf([](TCellSpec& l) { l.nodes[0] = 0; }),
+      {"node id 0", withLeaf([](TCellLayout& l) { l.nodes[0] = 0; }),
        "node entry 1 of leaf 4 is invalid"},
-      {"node entry with sub1", withLeaf([](TCellSpec& l) {
+      {"node entry with sub1", withLeaf([](TCellLayout& l) {
          l.runs[0] = {7, 1, 0};
        }),
        "node entry 2 of leaf 4 is invalid"},
-      {"NaN rectangle", withLeaf([&](TCellSpec& l) { l.rect.ymax = nan; }),
+      {"NaN rectangle", withLeaf([&](TCellLayout& l) { l.rect.ymax = nan; }),
        "cell 4 has an invalid rectangle"},
-      {"infinite rectangle", withRoot([&](TCellSpec& r) { r.rect.xmin = -inf; }),
+      {"infinite rectangle", withRoot([&](TCellLayout& r) { r.rect.xmin = -inf; }),
        "cell 1 has an invalid rectangle"},
-      {"inverted rectangle", withLeaf([](TCellSpec& l) { l.rect.xmin = 6; }),
+      {"inverted rectangle", withLeaf([](TCellLayout& l) { l.rect.xmin = 6; }),
        "cell 4 has an invalid rectangle"},
   };
   TQuadTree qt;
