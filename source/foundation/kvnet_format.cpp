@@ -1,5 +1,7 @@
 #include "foundation/kvnet_format.h"
 
+#include "foundation/kvnet_exceptions.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -144,6 +146,19 @@ std::string FormatFixed(double value, int decimals) {
   // Never print a negative zero such as "-0.00".
   if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
   return text;
+}
+
+std::int64_t TruncNoise(double x) {
+  if (!std::isfinite(x) || std::fabs(x) >= 9.2e18) {
+    throw EOutOfRange(Format("Value %g can not be converted to an integer", x));
+  }
+  const double nearest = std::nearbyint(x);
+  // Products and differences of values read from text carry a relative error of a few units in
+  // the last place; 1e-12 relative is far above that and far below any intended fraction.
+  if (std::fabs(x - nearest) <= 1e-12 * std::max(1.0, std::fabs(x))) {
+    return static_cast<std::int64_t>(nearest);
+  }
+  return static_cast<std::int64_t>(std::trunc(x));
 }
 
 std::int64_t TFormatArg::AsInt64() const {

@@ -23,6 +23,11 @@ std::string FormatGeneral(float value);
 // Fixed-point text with exactly `decimals` digits after the point (none and no point for 0).
 std::string FormatFixed(double value, int decimals);
 
+// Trunc(x) for a value computed in floating point, without losing an integer to rounding noise:
+// when x lies within a few units in the last place of an integer (0.29 * 100 = 28.999999999999996)
+// that integer is taken. Non-finite values and values outside the 64-bit range raise EOutOfRange.
+std::int64_t TruncNoise(double x);
+
 // One argument of Format: an integer, a floating-point value or a text.
 class TFormatArg {
  public:
