@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "foundation/kvnet_exceptions.h"
+
 namespace kvnet {
 namespace {
 
@@ -99,6 +101,18 @@ TEST(Format, MismatchedOrMissingArgumentsNeverFail) {
   EXPECT_EQ(Format("%s", 3.85f), "3.85");
   EXPECT_EQ(Format("trailing %"), "trailing %");
   EXPECT_EQ(Format("%q", 1), "%q");
+}
+
+TEST(TruncNoise, TruncatesWithoutLosingIntegersToRounding) {
+  EXPECT_EQ(0.29 * 100, 28.999999999999996);  // the noise this guards against
+  EXPECT_EQ(TruncNoise(0.29 * 100), 29);
+  EXPECT_EQ(TruncNoise((1.15 - 0.1) * 100), 105);
+  EXPECT_EQ(TruncNoise(2.7), 2);
+  EXPECT_EQ(TruncNoise(-2.7), -2);
+  EXPECT_EQ(TruncNoise(29.9999), 29);  // a real fraction is still cut
+  EXPECT_EQ(TruncNoise(-0.0), 0);
+  EXPECT_THROW(TruncNoise(std::numeric_limits<double>::quiet_NaN()), EOutOfRange);
+  EXPECT_THROW(TruncNoise(1e19), EOutOfRange);
 }
 
 }  // namespace
