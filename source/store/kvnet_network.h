@@ -38,6 +38,7 @@ class TExternalID;
 class TKVStream;
 class TQuadTree;
 class TRandom;
+class TRoadClassSpeed;
 class TRoadNameFile;
 class TTurnRestrictions;
 
@@ -240,6 +241,69 @@ class TNetwork : public TFileBase {
   void SelectLimit(TBitArray& ba, std::int32_t limitID, std::uint8_t limitMin,
                    std::uint8_t limitMax) const;
   void SelectLinksWithLimits(TBitArray& ba, bool includeoneway) const;
+
+  // ---- costs, times and speeds
+  //
+  // Time arrays hold minutes per link, cost arrays any weight per link (both directions alike);
+  // entry k of an array belongs to link k. Speeds are km/h, derived from length and time. Every
+  // stored value is finite; on a link of non-zero length a time is > 0, and so is a cost unless
+  // AllowNegativeCost. Arguments are checked before anything changes.
+
+  std::int32_t TimeCount() const { return static_cast<std::int32_t>(FTime.size()); }
+  std::int32_t CostCount() const { return static_cast<std::int32_t>(FCost.size()); }
+  // Lower-bound factors: straight-line distance (km) x alpha never exceeds the time or cost of a
+  // link, once UpdateAlphas has run after the last change. 0 when no bound is known.
+  float TimeAlpha() const { return FTimeAlpha; }
+  float CostAlpha() const { return FCostAlpha; }
+
+  // Adds arrays until n exist, each a copy of the link lengths (60 km/h, cost = length).
+  void CreateArrayCost(std::int32_t n);
+  void CreateArrayTime(std::int32_t n);
+  void SetCost(std::int32_t index, std::int32_t link, float cost);
+  void SetTime(std::int32_t index, std::int32_t link, float time);
+  // Stores time = length / speed x 60.
+  void SetSpeed(std::int32_t index, std::int32_t link, float speed);
+  float GetCost(std::int32_t index, std::int32_t link) const;
+  float GetTime(std::int32_t index, std::int32_t link) const;
+  // length / time x 60; 0 for a link of length 0.
+  float GetSpeed(std::int32_t index, std::int32_t link) const;
+  // time = length / speed of the link's road class x 60, for every link.
+  void CalculateTime(std::int32_t index, const TRoadClassSpeed& rcs);
+  // cost = t x weighttime + length x weightlength (terms with a weight <= 0 left out; with
+  // weighttime <= 0 cost = length x weightlength), where t is the time, raised to
+  // length / maxspeed x 60 when maxspeed is not 0.
+  void CalculateCost(std::int32_t costindex, float weightlength, float weighttime,
+                     std::int32_t timeindex, double maxspeed);
+
+  // Column operations on an existing dBASE file whose record k belongs to link k (Read*, Save*)
+  // or to element k of the array (Read3, Write*). A non-empty fieldname overrides fieldindex.
+  void ReadCost(std::int32_t index, const std::string& filename, std::int32_t fieldindex,
+                const std::string& fieldname);
+  void ReadTime(std::int32_t index, const std::string& filename, std::int32_t fieldindex,
+                const std::string& fieldname);
+  // Speeds in km/h, or miles per hour when mph.
+  void ReadSpeed(std::int32_t index, const std::string& filename, std::int32_t fieldindex,
+                 const std::string& fieldname, bool mph);
+  // Writes the speed of every valid link; the other records are left as they are.
+  void SaveSpeed(std::int32_t index, const std::string& filename, std::int32_t fieldindex,
+                 const std::string& fieldname) const;
+  // value gets RecordCount + 1 bits; bit r is set when record r holds a value other than 0.
+  void Read3(const std::string& filename, std::int32_t fieldindex, const std::string& fieldname,
+             TBitArray& value) const;
+  // Element r goes to record r; the arrays have RecordCount + 1 entries.
+  void Write1(const std::string& filename, std::int32_t fieldindex, const std::string& fieldname,
+              const TIntegerArray& value) const;
+  void Write2(const std::string& filename, std::int32_t fieldindex, const std::string& fieldname,
+              const std::vector<float>& value) const;
+  void Write3(const std::string& filename, std::int32_t fieldindex, const std::string& fieldname,
+              const TBitArray& value) const;
+  // Writes true into the listed records (numbers outside 1..RecordCount are ignored); with reset
+  // every other record becomes false.
+  void Write4(const std::string& filename, std::int32_t fieldindex, const std::string& fieldname,
+              const TIntegerList& value, bool reset) const;
+
+  // Recomputes the time and cost alphas when a value may have decreased since the last run.
+  void UpdateAlphas();
 
   // ---- duplicates (one-way twins)
 

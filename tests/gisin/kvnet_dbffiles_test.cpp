@@ -12,11 +12,13 @@
 
 #include "foundation/kvnet_bitarray.h"
 #include "foundation/kvnet_exceptions.h"
+#include "support/kvnet_test_gdal.h"
 #include "support/kvnet_test_support.h"
 
 namespace kvnet {
 namespace {
 
+using test::OgrFeatures;
 using test::ReadFileBytes;
 using test::TTempDir;
 using test::WriteFileBytes;
@@ -84,49 +86,6 @@ std::string WriteDbf(const TTempDir& dir, const std::string& name, const std::st
   WriteFileBytes(dir.File(name), bytes);
   return dir.File(name);
 }
-
-// ---- GDAL as the independent reader
-
-struct TOgrFeature {
-  std::map<std::string, std::string> values;  // field name -> value text ("(null)" for null)
-};
-
-// The features ogrinfo reports for a file, in order; empty when ogrinfo is not installed.
-std::vector<TOgrFeature> OgrFeatures(const std::string& file) {
-  std::vector<TOgrFeature> features;
-  const std::string command = "ogrinfo -al -q -geom=NO '" + file + "' 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return features;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-      text.pop_back();
-    if (text.rfind("OGRFeature(", 0) == 0) {
-      features.emplace_back();
-      continue;
-    }
-    const auto open = text.find(" (");
-    const auto equals = text.find(") = ");
-    if (features.empty() || text.rfind("  ", 0) != 0 || open == std::string::npos ||
-        equals == std::string::npos || equals < open) {
-      continue;
-    }
-    features.back().values[text.substr(2, open - 2)] = text.substr(equals + 4);
-  }
-  ::pclose(pipe);
-  return features;
-}
-
-bool OgrInfoAvailable() {
-  return std::system("ogrinfo --version > /dev/null 2>&1") == 0;
-}
-
-#define KVNET_REQUIRE_OGRINFO()                                                      \
-  if (!OgrInfoAvailable()) {                                                         \
-    GTEST_SKIP() << "ogrinfo (Debian package gdal-bin) is not installed; this test " \
-                    "compares with it";                                              \
-  }
 
 // Every field of every record equals what GDAL reads from the same file.
 void ExpectAgreesWithGdal(const std::string& table, const std::string& gdalSource) {
@@ -376,10 +335,15 @@ std::string Bin(auto value) {
 TEST(DbfFile, NativeTablesClassicAndExtended) {
   for (const bool extended : {false, true}) {
     TTempDir dir;
-    const std::vector<TNativeField> fields = {
-        {"Code", "Integer", 4}, {"Small", "SmallInt", 2},        {"Big", "LargeInt", 8},
-        {"Ratio", "Float", 8},  {"Amount", "Decimal (7, 2)", 7, 2}, {"Open", "Logical", 1},
-        {"Seen", "Date", 4},    {"Name", "Char (6)", 6},         {"Tail", "Char (2)", 2}};
+    const std::vector<TNativeField> fields = {{"Code", "Integer", 4},
+                                              {"Small", "SmallInt", 2},
+                                              {"Big", "LargeInt", 8},
+                                              {"Ratio", "Float", 8},
+                                              {"Amount", "Decimal (7, 2)", 7, 2},
+                                              {"Open", "Logical", 1},
+                                              {"Seen", "Date", 4},
+                                              {"Name", "Char (6)", 6},
+                                              {"Tail", "Char (2)", 2}};
     const std::string flags = extended ? std::string(3, '\0') : std::string(1, ' ');
     const std::string record1 = flags + Bin(std::int32_t{-123456}) + Bin(std::int16_t{-2}) +
                                 Bin(std::int64_t{1} << 40) + Bin(2.5) + Num("-12.75", 7) +
