@@ -34,7 +34,9 @@ void TNetwork::Close() {
   FX = {};
   FY = {};
   FOffsets = {};
-  FSlots = {};
+  FAdjacency = {};
+  FPerm = {};
+  FInv = {};
   a = {};
   FCDS = TBitArray();
   FTime = {};
@@ -74,7 +76,9 @@ void TNetwork::Clone(TNetwork& v) const {
   v.FEnds = FEnds;
   v.FEndSlots = FEndSlots;
   v.FOffsets = FOffsets;
-  v.FSlots = FSlots;
+  v.FAdjacency = FAdjacency;
+  v.FPerm = FPerm;
+  v.FInv = FInv;
   v.a = a;
   *v.FAreaList = *FAreaList;
   v.FCDS = FCDS;
@@ -407,6 +411,60 @@ void TNetwork::ComputeCulDeSac() {
   }
 }
 
+// ---- search layout
+
+void TNetwork::BuildSearchLayout(const std::int32_t* slots) {
+  // Breadth-first order over the adjacency, one component after the other: nodes that are near
+  // each other in the network get near numbers, so a search touches few cache lines. The order
+  // changes only where data lie in memory, never the order in which a search does its work.
+  const auto nodes = static_cast<std::size_t>(FNodeCount);
+  const auto otherEnd = [this](std::int32_t link, std::int32_t node) {
+    const auto k = 2 * static_cast<std::size_t>(link);
+    return FEnds[k] == node ? FEnds[k + 1] : FEnds[k];
+  };
+  FPerm.assign(nodes + 1, 0);
+  FInv.assign(nodes + 1, 0);
+  std::int32_t next = 0;
+  for (std::int32_t start = 1; start <= FNodeCount; ++start) {
+    if (FPerm[static_cast<std::size_t>(start)] != 0) continue;
+    FPerm[static_cast<std::size_t>(start)] = ++next;
+    FInv[static_cast<std::size_t>(next)] = start;
+    for (std::int32_t head = next; head <= next; ++head) {
+      const std::int32_t u = FInv[static_cast<std::size_t>(head)];
+      for (std::uint32_t s = FOffsets[static_cast<std::size_t>(u)];
+           s < FOffsets[static_cast<std::size_t>(u) + 1]; ++s) {
+        const std::int32_t w = otherEnd(slots[s], u);
+        if (FPerm[static_cast<std::size_t>(w)] != 0) continue;
+        FPerm[static_cast<std::size_t>(w)] = ++next;
+        FInv[static_cast<std::size_t>(next)] = w;
+      }
+    }
+  }
+  // The adjacency in that order: each slot with its link entry, the far end (by search order,
+  // negative when the node is the link's to-node) and the link's length.
+  std::vector<std::uint32_t> offsets(nodes + 2, 0);
+  std::vector<TAdjacency> adjacency(FOffsets[nodes + 1]);
+  std::vector<std::uint32_t> endSlots(FEndSlots);  // non-valid links keep "no slot"
+  std::uint32_t position = 0;
+  for (std::size_t i = 1; i <= nodes; ++i) {
+    offsets[i] = position;
+    const std::int32_t u = FInv[i];
+    for (std::uint32_t s = FOffsets[static_cast<std::size_t>(u)];
+         s < FOffsets[static_cast<std::size_t>(u) + 1]; ++s, ++position) {
+      const std::int32_t link = slots[s];
+      const auto k = 2 * static_cast<std::size_t>(link);
+      const bool fromEnd = FEndSlots[k] == s;
+      const std::int32_t far = FPerm[static_cast<std::size_t>(otherEnd(link, u))];
+      adjacency[position] = {link, fromEnd ? far : -far, FLength[static_cast<std::size_t>(link)]};
+      endSlots[fromEnd ? k : k + 1] = position;  // old positions stay readable in FEndSlots
+    }
+  }
+  offsets[nodes + 1] = position;
+  FOffsets = std::move(offsets);
+  FAdjacency = std::move(adjacency);
+  FEndSlots = std::move(endSlots);
+}
+
 // ---- optional parts
 
 std::int64_t TNetwork::MemoryUsage() const {
@@ -415,8 +473,8 @@ std::int64_t TNetwork::MemoryUsage() const {
                                      sizeof(typename std::decay_t<decltype(v)>::value_type));
   };
   std::int64_t total = bytes(FLength) + bytes(FEnds) + bytes(Fattribute) + bytes(FEndSlots) +
-                       bytes(FX) + bytes(FY) + bytes(FOffsets) + bytes(FSlots) + bytes(a) +
-                       FCDS.Size() / 8;
+                       bytes(FX) + bytes(FY) + bytes(FOffsets) + bytes(FAdjacency) + bytes(FPerm) +
+                       bytes(FInv) + bytes(a) + FCDS.Size() / 8;
   for (const auto& slot : FLimit)
     total += bytes(slot);
   for (const auto& array : FTime)

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <string>
@@ -59,6 +60,57 @@ inline constexpr int kBitSearchLink = 15;
 inline constexpr std::uint16_t kAttrOneway = 0x0600;
 
 inline constexpr int kRoadNameFileSlots = 99;
+
+// One adjacency slot of a node: the link entry (negative when the link may not be entered from
+// the node), the search number of the node at the link's other end (positive when the node is
+// the link's from-node, negative when it is the to-node) and the link's length. Kept together so
+// that a search reads one cache line per node.
+struct TAdjacency {
+  std::int32_t entry;
+  std::int32_t target;
+  float length;
+};
+
+// The link entries of a node's slots, read from its adjacency records.
+class TSlotView {
+ public:
+  class iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = std::int32_t;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const std::int32_t*;
+    using reference = std::int32_t;
+
+    iterator() = default;
+    explicit iterator(const TAdjacency* p) : FP(p) {}
+    std::int32_t operator*() const { return FP->entry; }
+    iterator& operator++() {
+      ++FP;
+      return *this;
+    }
+    iterator operator++(int) {
+      iterator old = *this;
+      ++FP;
+      return old;
+    }
+    bool operator!=(const iterator& other) const { return FP != other.FP; }
+    bool operator==(const iterator& other) const { return FP == other.FP; }
+
+   private:
+    const TAdjacency* FP = nullptr;
+  };
+  TSlotView(const TAdjacency* begin, const TAdjacency* end) : FBegin(begin), FEnd(end) {}
+  std::size_t size() const { return static_cast<std::size_t>(FEnd - FBegin); }
+  bool empty() const { return FBegin == FEnd; }
+  std::int32_t operator[](std::size_t i) const { return FBegin[i].entry; }
+  iterator begin() const { return iterator(FBegin); }
+  iterator end() const { return iterator(FEnd); }
+
+ private:
+  const TAdjacency* FBegin;
+  const TAdjacency* FEnd;
+};
 inline constexpr int kLimitSlots = 9;
 
 class TNetwork : public TFileBase {
@@ -139,9 +191,21 @@ class TNetwork : public TFileBase {
   // ---- topology (unchecked, for inner loops; the caller keeps ids in range)
 
   // The signed adjacency slots of a node.
-  std::span<const std::int32_t> NodeSlots(std::int32_t node) const {
-    return {FSlots.data() + FOffsets[static_cast<std::size_t>(node)],
-            FSlots.data() + FOffsets[static_cast<std::size_t>(node) + 1]};
+  TSlotView NodeSlots(std::int32_t node) const {
+    const auto i = static_cast<std::size_t>(FPerm[static_cast<std::size_t>(node)]);
+    return {FAdjacency.data() + FOffsets[i], FAdjacency.data() + FOffsets[i + 1]};
+  }
+
+  // The search layout: nodes renumbered in breadth-first order (search numbers 1..NodeCount),
+  // with the adjacency stored in that order. Searches work on search numbers for locality.
+  std::int32_t SearchNode(std::int32_t node) const { return FPerm[static_cast<std::size_t>(node)]; }
+  std::int32_t NetworkNode(std::int32_t searchNode) const {
+    return FInv[static_cast<std::size_t>(searchNode)];
+  }
+  // The adjacency records of a node given by its search number; targets are search numbers.
+  std::span<const TAdjacency> SearchAdjacency(std::int32_t searchNode) const {
+    const auto i = static_cast<std::size_t>(searchNode);
+    return {FAdjacency.data() + FOffsets[i], FAdjacency.data() + FOffsets[i + 1]};
   }
   std::int32_t FromNodeOf(std::int32_t link) const {
     return FEnds[2 * static_cast<std::size_t>(link)];
@@ -153,6 +217,26 @@ class TNetwork : public TFileBase {
   std::uint16_t AttributeOf(std::int32_t link) const {
     return Fattribute[static_cast<std::size_t>(link)];
   }
+  bool CulDeSacOf(std::int32_t link) const { return FCDS.GetBit(link); }
+  std::uint8_t HierarchyOf(std::int32_t link) const {
+    return static_cast<std::uint8_t>((AttributeOf(link) & kAttrHierarchy) >> 5);
+  }
+  // Raw arrays, entry k for link k (the caller keeps indexes valid).
+  const float* TimeArray(std::int32_t index) const {
+    return FTime[static_cast<std::size_t>(index)].data();
+  }
+  const float* CostArray(std::int32_t index) const {
+    return FCost[static_cast<std::size_t>(index)].data();
+  }
+  const float* LengthArray() const { return FLength.data(); }
+  const std::uint8_t* LimitArray(std::int32_t slot) const {
+    return FLimit[static_cast<std::size_t>(slot)].data();
+  }
+  bool LimitBitPatternOf(std::int32_t slot) const {
+    return FLimitBP[static_cast<std::size_t>(slot)];
+  }
+  const double* XArray() const { return FX.data(); }
+  const double* YArray() const { return FY.data(); }
   // Degree counts: entry d = number of nodes of degree >= d, entry MaxDegree + 1 = 0.
   std::span<const std::int32_t> DegreeCounts() const { return a; }
 
@@ -350,6 +434,9 @@ class TNetwork : public TFileBase {
   void ComputeLengthAlpha();
   void ComputeCulDeSac();
   void ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_t externalid);
+  // Orders nodes for searches and builds the adjacency in that order from the slots of node.bin
+  // (FOffsets by node number on entry, by search number on return; FEndSlots follow).
+  void BuildSearchLayout(const std::int32_t* slots);
   std::string FilePath(const char* name) const { return fDirectory + name; }
 
   TCoordinateUnit FCoordinateUnit = cuUnknown;
@@ -380,16 +467,19 @@ class TNetwork : public TFileBase {
   // to-node at 2k + 1 (0 for a non-valid link).
   std::vector<std::int32_t> FEnds;
   std::vector<std::uint16_t> Fattribute;
-  // Positions in FSlots of the link's entry at its from-node (2k) and at its to-node (2k + 1).
+  // Positions in FAdjacency of the link's entry at its from-node (2k) and at its to-node (2k + 1).
   std::vector<std::uint32_t> FEndSlots;
   TBitArray FCDS;
 
   // Per node, index 0..NodeCount.
   std::vector<double> FX;
   std::vector<double> FY;
-  // CSR adjacency: the slots of node n are FSlots[FOffsets[n] .. FOffsets[n + 1]).
+  // CSR adjacency in search order: the slots of node n are FAdjacency[FOffsets[i] ..
+  // FOffsets[i + 1]) with i = FPerm[n]; FInv maps search numbers back to nodes.
   std::vector<std::uint32_t> FOffsets;
-  std::vector<std::int32_t> FSlots;
+  std::vector<TAdjacency> FAdjacency;
+  std::vector<std::int32_t> FPerm;
+  std::vector<std::int32_t> FInv;
   std::vector<std::int32_t> a;
 
   std::array<std::vector<std::uint8_t>, kLimitSlots + 1> FLimit;

@@ -268,8 +268,7 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
       part.Corrupt(Format("it holds %d adjacency slots, %d valid links need %d",
                           words - 1 - maxDegree, validLinks, 2 * validLinks));
     }
-    FSlots.assign(data.begin() + 1 + maxDegree, data.end());
-    data = {};
+    const std::int32_t* slots = data.data() + 1 + maxDegree;
     // CSR offsets: nodes are numbered by non-increasing degree.
     FOffsets.assign(static_cast<std::size_t>(FNodeCount) + 2, 0);
     std::uint32_t offset = 0;
@@ -287,7 +286,7 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
     for (std::int32_t n = 1; n <= FNodeCount; ++n) {
       for (std::uint32_t s = FOffsets[static_cast<std::size_t>(n)];
            s < FOffsets[static_cast<std::size_t>(n) + 1]; ++s) {
-        const std::int32_t link = FSlots[s];
+        const std::int32_t link = slots[s];
         if (link < 1 || link > FLinkCount) {
           part.Corrupt(Format("node %d lists the link %d", n, link));
         }
@@ -302,6 +301,8 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
         }
       }
     }
+    BuildSearchLayout(slots);
+    data = {};
     ProgressExecute(2.0 * FLinkCount);
   }
 
@@ -397,8 +398,8 @@ void TNetwork::UpdateSigns(std::int32_t link) {
   const auto k = 2 * static_cast<std::size_t>(link);
   if (FEndSlots[k] == kNoSlot) return;  // a non-valid link has no entries
   const std::uint16_t word = Fattribute[static_cast<std::size_t>(link)];
-  FSlots[FEndSlots[k + 1]] = (word & (1U << kBitOnewayFT)) ? -link : link;
-  FSlots[FEndSlots[k]] = (word & (1U << kBitOnewayTF)) ? -link : link;
+  FAdjacency[FEndSlots[k + 1]].entry = (word & (1U << kBitOnewayFT)) ? -link : link;
+  FAdjacency[FEndSlots[k]].entry = (word & (1U << kBitOnewayTF)) ? -link : link;
 }
 
 }  // namespace kvnet

@@ -220,12 +220,7 @@ TEST(NetworkAttributes, RoundAboutExits) {
   const TNetworkDir dir(links);
   TNetwork net;
   OpenNetwork(net, dir);
-  const auto node = [&](double x, double y) {
-    for (std::int32_t n = 1; n <= net.NodeCount(); ++n) {
-      if (net.Node2Coordinate(n) == TFloatPoint{x, y}) return n;
-    }
-    return 0;
-  };
+  const auto node = [&](double x, double y) { return test::NodeAt(net, x, y); };
   EXPECT_TRUE(net.RoundAboutExit(node(0, 0), false));
   EXPECT_FALSE(net.RoundAboutExit(node(10, 0), false));  // the only other road comes in
   EXPECT_TRUE(net.RoundAboutExit(node(10, 0), true));

@@ -1,6 +1,15 @@
 #include "support/kvnet_test_networks.h"
 
+#include "store/kvnet_network.h"
+
 namespace kvnet::test {
+
+std::int32_t NodeAt(const TNetwork& net, double x, double y) {
+  for (std::int32_t n = 1; n <= net.NodeCount(); ++n) {
+    if (net.Node2Coordinate(n) == TFloatPoint{x, y}) return n;
+  }
+  return 0;
+}
 
 std::vector<TSupportLink> SampleLinks() {
   auto links = ParseLinks(
@@ -20,6 +29,14 @@ std::vector<TSupportLink> SampleLinks() {
   links[10].attribute = 0x0400;
   links[0].attribute = 3;       // road class 3
   links[1].attribute = 0x00E5;  // road class 5, hierarchy 7
+  return links;
+}
+
+std::vector<TSupportLink> NoDriveThroughLinks() {
+  auto links = ParseLinks(
+      "-10 0, 0 0; 0 0, 10 0; 10 0, 20 0; 0 0, 0 20; 0 20, 20 20; 20 20, 20 0; 20 0, 30 0");
+  links[1].attribute = 0x0100;
+  links[2].attribute = 0x0100;
   return links;
 }
 

@@ -7,6 +7,10 @@
 #include "support/kvnet_network_writer.h"
 #include "support/kvnet_test_support.h"
 
+namespace kvnet {
+class TNetwork;
+}
+
 namespace kvnet::test {
 
 // The sample network in metres:
@@ -25,6 +29,13 @@ namespace kvnet::test {
 // with different shape points; 8 is a single point (a non-valid link); 9 is a loop at G; 4 and 5
 // form a dead-end chain. Nodes: C=1, G=2, A=3, B=4, D=5, H=6, E=7, F=8.
 std::vector<TSupportLink> SampleLinks();
+
+// Two ways from west (-10,0) to east (30,0): straight through a no-drive-through area (links 2
+// and 3, 20 m) or around it (links 4, 5 and 6, 60 m).
+std::vector<TSupportLink> NoDriveThroughLinks();
+
+// The node at exactly this coordinate, or 0.
+std::int32_t NodeAt(const TNetwork& net, double x, double y);
 
 // A temporary folder holding a network written from links.
 class TNetworkDir {
