@@ -361,6 +361,26 @@ void TEncoder::EncodeAppend(std::string_view text, std::string& out, bool* repla
   }
 }
 
+void TEncoder::EncodeWithin(std::string_view text, std::size_t width, std::string& out,
+                            bool* replaced) const {
+  const std::size_t start = out.size();
+  EncodeAppend(text, out, replaced);
+  if (out.size() - start <= width) return;
+  if (FTable) {  // one byte per character
+    out.resize(start + width);
+    return;
+  }
+  // Drop whole characters from the end of the text until its encoding fits.
+  while (out.size() - start > width && !text.empty()) {
+    std::size_t cut = text.size() - 1;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+      --cut;
+    text = text.substr(0, cut);
+    out.resize(start);
+    EncodeAppend(text, out, replaced);
+  }
+}
+
 void TEncoder::DecodeAppend(std::string_view bytes, std::string& out, bool* replaced) const {
   if (FTable) {
     out.reserve(out.size() + bytes.size());

@@ -59,6 +59,9 @@ class TEncoder {
   // The same, appending to out (no allocation when out has room).
   void EncodeAppend(std::string_view text, std::string& out, bool* replaced = nullptr) const;
   void DecodeAppend(std::string_view bytes, std::string& out, bool* replaced = nullptr) const;
+  // Appends the encoded text cut to at most width bytes, never inside a character.
+  void EncodeWithin(std::string_view text, std::size_t width, std::string& out,
+                    bool* replaced = nullptr) const;
 
  private:
   std::uint16_t FCodePage;

@@ -572,16 +572,9 @@ void TDbfFile::WriteString(std::int32_t fieldNum, std::int64_t recNum, const std
   const Tdbffield& field = fFields[static_cast<std::size_t>(fieldNum)];
   if (field.FieldType != gfChar) return;
   const auto width = static_cast<std::size_t>(field.Width);
-  // Cut whole characters until the encoded text fits, then pad with spaces.
-  std::string text = value;
-  std::string bytes = Encoder().Encode(text);
-  while (bytes.size() > width && !text.empty()) {
-    std::size_t cut = text.size() - 1;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-      --cut;
-    text.resize(cut);
-    bytes = Encoder().Encode(text);
-  }
+  // Whole characters that fit, then padding with spaces.
+  std::string bytes;
+  Encoder().EncodeWithin(value, width, bytes);
   const std::string pad = fCodePage == kCodePageUtf16 ? std::string(" \0", 2) : std::string(" ");
   while (bytes.size() + pad.size() <= width)
     bytes += pad;

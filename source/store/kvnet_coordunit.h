@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "foundation/kvnet_gistypes.h"
 #include "foundation/kvnet_types.h"
 
 namespace kvnet {
@@ -33,15 +34,6 @@ enum TCoordinateUnit : std::uint8_t {
   cuMiles,
   cuNmi
 };
-
-inline constexpr double kEarthRadiusKm = 6378.13;
-
-// The projection text (WKT) of WGS 84 longitude/latitude, the default for networks in degrees.
-inline constexpr const char* kWgs84Prj =
-    "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137,298.257223563]],"
-    "PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.017453292519943295]]";
-// The CoordSys clause of WGS 84 longitude/latitude.
-inline constexpr const char* kWgs84CoordSys = "CoordSys Earth Projection 1, 104";
 
 // The name written to the configuration ("Degrees", "Meter", ...); empty for cuUnknown and for
 // values outside the enumeration.

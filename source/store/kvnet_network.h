@@ -26,7 +26,9 @@
 
 #include "foundation/kvnet_bitarray.h"
 #include "foundation/kvnet_filebase.h"
+#include "foundation/kvnet_gistypes.h"
 #include "foundation/kvnet_types.h"
+#include "gisout/kvnet_gisarray.h"
 #include "store/kvnet_configfile.h"
 #include "store/kvnet_coordunit.h"
 #include "store/kvnet_locationlist.h"
@@ -36,6 +38,7 @@ namespace kvnet {
 class TAreaList;
 class TCoord3File;
 class TExternalID;
+class TGISWriter;
 class TKVStream;
 class TQuadTree;
 class TRandom;
@@ -146,6 +149,10 @@ class TNetwork : public TFileBase {
   void SetCodepage(std::uint16_t value) { FCodepage = value; }
   bool CompactMIF() const { return FcompactMIF; }
   void SetCompactMIF(bool value) { FcompactMIF = value; }
+  // The rows of the last array output, and the text of the last GeoJSON output without a file.
+  TGISArray& GISarray() { return FGISarray; }
+  const TGISArray& GISarray() const { return FGISarray; }
+  const std::string& GeoJSON() const { return FGeoJSON; }
   TCoordinateUnit CoordinateUnit() const { return FCoordinateUnit; }
   double DistFactor() const { return FDistfactor; }
   std::int32_t LinkCount() const { return FLinkCount; }
@@ -157,6 +164,11 @@ class TNetwork : public TFileBase {
   double CoordinateWindow() const { return FCoordinateWindow; }
   // Stores the margin in percent; a negative value switches the search-area test off.
   void SetCoordinateWindow(double x);
+
+  // A writer for filename in format GF. Except for gfArray it takes the network's CompactMIF,
+  // CoordSys, EPSG and PRJ, and (except for the formats fixed to UTF-8) its code page. Callers
+  // point its GISarray at the array of their own object.
+  std::unique_ptr<TGISWriter> GISoutputInit(const std::string& filename, TGISFormat GF) const;
   float LengthAlpha() const { return FLengthAlpha; }
   void* Tag() const { return fTag; }
   void SetTag(void* value) { fTag = value; }
@@ -452,6 +464,8 @@ class TNetwork : public TFileBase {
   TFloatRect Fmbr;
   TFloatRect FmbrX;
   bool FcompactMIF = false;
+  TGISArray FGISarray;
+  std::string FGeoJSON;
   bool fLoopLinks = false;
   double FDistfactor = 0;
   float FLengthAlpha = 0;

@@ -2,6 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/kvnet_test_support.h"
 
 namespace kvnet::test {
 
@@ -34,6 +38,76 @@ std::vector<TOgrFeature> OgrFeatures(const std::string& file) {
   }
   ::pclose(pipe);
   return features;
+}
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+// "Name: Type (w.d)" of the layer's field list.
+bool FieldDefinition(const std::string& text, std::string& name, std::string& type) {
+  const auto colon = text.find(": ");
+  if (text.empty() || text[0] == ' ' || colon == std::string::npos || text.back() != ')') {
+    return false;
+  }
+  const auto open = text.rfind(" (");
+  if (open == std::string::npos || open < colon) return false;
+  name = text.substr(0, colon);
+  type = text.substr(colon + 2);
+  return type.find_first_of(" ") == open - colon - 2;  // one word before the parentheses
+}
+
+bool IsGeometry(const std::string& text) {
+  for (const char* kind : {"POINT", "LINESTRING", "POLYGON", "MULTIPOINT", "MULTILINESTRING",
+                           "MULTIPOLYGON", "GEOMETRYCOLLECTION"}) {
+    const std::string prefix = std::string("  ") + kind;
+    if (StartsWith(text, prefix + " (") || StartsWith(text, prefix + " EMPTY")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TOgrLayer OgrLayer(const std::string& file, const std::string& options) {
+  TOgrLayer layer;
+  const TTempDir dir;
+  const std::string errors = dir.File("stderr.txt");
+  const std::string command = "ogrinfo -al -ro " + options + " '" + file + "' 2>'" + errors + "'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return layer;
+  char line[65536];
+  std::string name;
+  std::string type;
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+      text.pop_back();
+    if (StartsWith(text, "Layer name:")) {
+      layer.opened = true;
+    } else if (StartsWith(text, "OGRFeature(")) {
+      layer.features.emplace_back();
+    } else if (layer.features.empty()) {
+      if (FieldDefinition(text, name, type)) layer.fields.emplace_back(name, type);
+    } else if (IsGeometry(text)) {
+      layer.features.back().geometry = text.substr(2);
+    } else {
+      // "  name (Type) = value"
+      const auto open = text.find(" (");
+      const auto equals = text.find(") = ");
+      if (StartsWith(text, "  ") && open != std::string::npos && equals != std::string::npos &&
+          open < equals) {
+        layer.features.back().values[text.substr(2, open - 2)] = text.substr(equals + 4);
+      }
+    }
+  }
+  ::pclose(pipe);
+  std::ifstream in(errors);
+  std::stringstream messages;
+  messages << in.rdbuf();
+  layer.messages = messages.str();
+  return layer;
 }
 
 }  // namespace kvnet::test
