@@ -161,7 +161,7 @@ TTextFileWriter::~TTextFileWriter() {
   }
 }
 
-void TTextFileWriter::write(const std::string& s) {
+void TTextFileWriter::write(std::string_view s) {
   if (!f) throw EStreamError("Text file is closed: " + FFileName);
   if (s.empty()) return;
   FScratch.clear();
@@ -169,7 +169,7 @@ void TTextFileWriter::write(const std::string& s) {
   f->WriteBuffer(FScratch.data(), static_cast<std::int64_t>(FScratch.size()));
 }
 
-void TTextFileWriter::writeln(const std::string& s) {
+void TTextFileWriter::writeln(std::string_view s) {
   write(s);
   if (!f) throw EStreamError("Text file is closed: " + FFileName);
   if (FCodepage == kCodePageUtf16) {

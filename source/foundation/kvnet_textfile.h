@@ -73,8 +73,8 @@ class TTextFileWriter {
   TTextFileWriter(const TTextFileWriter&) = delete;
   TTextFileWriter& operator=(const TTextFileWriter&) = delete;
 
-  void write(const std::string& s);
-  void writeln(const std::string& s);
+  void write(std::string_view s);
+  void writeln(std::string_view s);
 
   // Flushes and closes the file; raises EWriteError when the data could not be written.
   // Further calls do nothing.

@@ -11,6 +11,7 @@
 #include <numbers>
 
 #include "foundation/kvnet_exceptions.h"
+#include "gisout/kvnet_flexwriter.h"
 #include "gisout/kvnet_gisarray.h"
 #include "gisout/kvnet_giswriterarray.h"
 #include "gisout/kvnet_giswritermif.h"
@@ -21,13 +22,6 @@ namespace kvnet {
 namespace {
 
 using Points = std::vector<TFloatPoint>;
-
-TFloatPointArrayEx Section(const Points& points) {
-  TFloatPointArrayEx section;
-  section.Pnt = points;
-  section.Count = static_cast<std::int32_t>(points.size());
-  return section;
-}
 
 template <typename F>
 std::string MessageOf(F&& call) {
@@ -99,9 +93,9 @@ TEST(GISWriter, MergesTouchingSectionsOfAPolyline) {
   table.writer.SetOptimizePLinesSections(true);
   // A->B, B->C, D->E: two parts, the joint point B written once.
   table.writer.AddObject(3, false, "x");
-  auto ab = Section({{0, 0}, {1, 0}});
-  auto bc = Section({{1, 0}, {2, 1}, {3, 1}});
-  auto de = Section({{5, 5}, {6, 6}});
+  auto ab = test::MakeSection({{0, 0}, {1, 0}});
+  auto bc = test::MakeSection({{1, 0}, {2, 1}, {3, 1}});
+  auto de = test::MakeSection({{5, 5}, {6, 6}});
   table.writer.AddSection(0, ab);
   table.writer.AddSection(0, bc);
   EXPECT_EQ(table.Array().RecCount, 0);  // nothing is written before the last section
@@ -115,9 +109,9 @@ TEST(GISWriter, MergesTouchingSectionsOfAPolyline) {
   // Sections that share only one coordinate, or join an earlier part, stay apart; the buffer
   // kept from the first object must not leak into this one.
   table.writer.AddObject(3, false, "y");
-  auto p1 = Section({{0, 0}, {1, 0}});
-  auto p2 = Section({{1, 5}, {2, 5}});  // starts at x = 1 but not at (1, 0)
-  auto p3 = Section({{0, 0}, {0, 1}});  // starts where the first part starts
+  auto p1 = test::MakeSection({{0, 0}, {1, 0}});
+  auto p2 = test::MakeSection({{1, 5}, {2, 5}});  // starts at x = 1 but not at (1, 0)
+  auto p3 = test::MakeSection({{0, 0}, {0, 1}});  // starts where the first part starts
   table.writer.AddSection(0, p1);
   table.writer.AddSection(0, p2);
   table.writer.AddSection(0, p3);
@@ -131,14 +125,14 @@ TEST(GISWriter, MergingLeavesSingleSectionsAndRegionsAlone) {
   lines.writer.SetOptimizePLinesSections(true);
   lines.writer.AddObject(1, false, "x");
   EXPECT_EQ(lines.Array().RecCount, 1);  // written at once
-  auto s = Section({{0, 0}, {1, 1}});
+  auto s = test::MakeSection({{0, 0}, {1, 1}});
   lines.writer.AddSection(0, s);
 
   TTextTable regions(1, otRegion);
   regions.writer.SetOptimizePLinesSections(true);
   regions.writer.AddObject(2, true, "r");
-  auto a = Section({{0, 0}, {0, 1}, {1, 1}, {0, 0}});
-  auto b = Section({{0, 0}, {1, 0}, {1, 1}, {0, 0}});  // touches a, yet is its own ring
+  auto a = test::MakeSection({{0, 0}, {0, 1}, {1, 1}, {0, 0}});
+  auto b = test::MakeSection({{0, 0}, {1, 0}, {1, 1}, {0, 0}});  // touches a, yet is its own ring
   regions.writer.AddSection(0, a);
   regions.writer.AddSection(-1, b);
   EXPECT_EQ(regions.Array().Rec[0].Coord.size(), 2u);
@@ -149,7 +143,7 @@ TEST(GISWriter, MergingCannotBeSwitchedDuringAnObject) {
   table.writer.AddObject(2, false, "x");
   EXPECT_EQ(MessageOf([&] { table.writer.SetOptimizePLinesSections(true); }),
             "Can not change the OptimizePLinesSections property during processing sections.");
-  auto s = Section({{0, 0}, {1, 1}});
+  auto s = test::MakeSection({{0, 0}, {1, 1}});
   table.writer.AddSection(0, s);
   table.writer.AddSection(0, s);
   EXPECT_NO_THROW(table.writer.SetOptimizePLinesSections(true));
@@ -160,7 +154,7 @@ TEST(GISWriter, DensifiesAlongGreatCircles) {
   table.writer.GreatCircleDist = 500;
   // 10 degrees on the equator are 1113 km: two points at a third and two thirds.
   table.writer.AddObject(1, false, "x");
-  auto equator = Section({{0, 0}, {10, 0}});
+  auto equator = test::MakeSection({{0, 0}, {10, 0}});
   table.writer.AddSection(0, equator);
   const Points& e = table.Array().Rec[0].Coord[0];
   ASSERT_EQ(e.size(), 4u);
@@ -174,7 +168,7 @@ TEST(GISWriter, DensifiesAlongGreatCircles) {
   table.writer.GreatCircleDist = 300;
   table.writer.AddObject(1, false, "y");
   const Points input = {{-74.0, 40.7}, {-74.1, 40.8}, {2.35, 48.85}};
-  auto route = Section(input);
+  auto route = test::MakeSection(input);
   table.writer.AddSection(0, route);
   const Points& r = table.Array().Rec[1].Coord[0];
   const auto unit = [](const TFloatPoint& p) {
@@ -207,15 +201,15 @@ TEST(GISWriter, DensifiesAlongGreatCircles) {
   // A step that would create absurd numbers of points is refused.
   table.writer.GreatCircleDist = 1e-12;
   table.writer.AddObject(1, false, "z");
-  auto far = Section({{0, 0}, {90, 0}});
+  auto far = test::MakeSection({{0, 0}, {90, 0}});
   EXPECT_THROW(table.writer.AddSection(0, far), EInvalidParameter);
 }
 
 TEST(GISWriter, RefusesCallsOutOfOrder) {
   TGISWriterArray writer;
-  auto line = Section({{0, 0}, {1, 1}});
-  auto open = Section({{0, 0}, {0, 1}, {1, 1}, {1, 0}});
-  auto small = Section({{0, 0}, {0, 1}, {0, 0}});
+  auto line = test::MakeSection({{0, 0}, {1, 1}});
+  auto open = test::MakeSection({{0, 0}, {0, 1}, {1, 1}, {1, 0}});
+  auto small = test::MakeSection({{0, 0}, {0, 1}, {0, 0}});
   TFloatPointArrayEx empty;
   struct TCase {
     const char* what;
@@ -298,7 +292,7 @@ TEST(GISWriter, AbandonedOrFailedWritersLeaveNoFiles) {
     writer.StartHeader(1, otPline);
     writer.AddField("A", gfChar, 5, 0);
     writer.AddObject(2, false, "a");
-    auto s = Section({{0, 0}, {1, 1}});
+    auto s = test::MakeSection({{0, 0}, {1, 1}});
     writer.AddSection(0, s);
     if (complete) writer.AddSection(0, s);
   };
@@ -444,6 +438,34 @@ TEST(GISWriter, PatchesBoundPlaceholders) {
   EXPECT_EQ(test::ReadFileBytes(dir.File("b.csv")),
             "head <minx>-77.250000000000 <miny>38.5000000000000 <maxx>1.00000000000E-6 "
             "<maxy>39.0000000000000 tail");
+}
+
+TEST(GISWriter, FlexWriterCollectsOrWrites) {
+  TFlexWriter memory("");
+  memory.append("{\"a\":");
+  memory.append("1}");
+  EXPECT_EQ(memory.ToString(), "{\"a\":1}");
+  memory.clear();
+  EXPECT_EQ(memory.ToString(), "");
+
+  const test::TTempDir dir;
+  {
+    TFlexWriter file(dir.File("x.json"));
+    file.append("\"Straße\"");
+    EXPECT_EQ(file.ToString(), "");
+    file.Close();
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir.File("x.json")), "\"Straße\"");  // UTF-8, no mark
+}
+
+TEST(GISWriter, ArrayValuesAsText) {
+  EXPECT_EQ(GISValueToText(TGISValue{TGISDateTime{45322}}), "2024-01-31");
+  EXPECT_EQ(GISValueToText(TGISValue{TGISDateTime{45322.5}}), "2024-01-31 12:00:00.000");
+  EXPECT_EQ(GISValueToText(TGISValue{TGISDateTime{0.25}}), "06:00:00.000");
+  EXPECT_EQ(GISValueToText(TGISValue{2.5}), "2.5");
+  EXPECT_EQ(GISValueToText(TGISValue{true}), "True");
+  EXPECT_EQ(GISValueToText(TGISValue{}), "");
+  EXPECT_THROW(EncodeGISDate(2023, 2, 29, "20230229"), Exception);
 }
 
 }  // namespace

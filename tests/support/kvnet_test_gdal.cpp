@@ -54,9 +54,16 @@ bool FieldDefinition(const std::string& text, std::string& name, std::string& ty
   }
   const auto open = text.rfind(" (");
   if (open == std::string::npos || open < colon) return false;
+  // The parentheses hold width.precision.
+  const std::string size = text.substr(open + 2, text.size() - open - 3);
+  const auto dot = size.find('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == size.size() ||
+      size.find_first_not_of("0123456789.") != std::string::npos) {
+    return false;
+  }
   name = text.substr(0, colon);
   type = text.substr(colon + 2);
-  return type.find_first_of(" ") == open - colon - 2;  // one word before the parentheses
+  return type.find(' ') == open - colon - 2;  // one word before the parentheses
 }
 
 bool IsGeometry(const std::string& text) {

@@ -43,4 +43,11 @@ std::string DataSetPath(const std::string& name) {
   return std::filesystem::is_directory(folder, ec) ? folder.string() : std::string();
 }
 
+TFloatPointArrayEx MakeSection(const std::vector<TFloatPoint>& points) {
+  TFloatPointArrayEx section;
+  section.Pnt = points;
+  section.Count = static_cast<std::int32_t>(points.size());
+  return section;
+}
+
 }  // namespace kvnet::test

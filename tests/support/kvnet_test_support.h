@@ -6,6 +6,9 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "foundation/kvnet_types.h"
 
 namespace kvnet::test {
 
@@ -31,6 +34,9 @@ void WriteFileBytes(const std::string& fileName, const std::string& bytes);
 
 // A committed fixture under tests/fixtures.
 std::string FixturePath(const std::string& relative);
+
+// A polyline section holding exactly these points.
+TFloatPointArrayEx MakeSection(const std::vector<TFloatPoint>& points);
 
 // The folder of a real data set (../shared/data/<name>), or an empty string when it is absent.
 std::string DataSetPath(const std::string& name);
