@@ -21,14 +21,14 @@ namespace {
 
 using Points = std::vector<TFloatPoint>;
 
-struct TFieldSpec {
+struct TFieldDef {
   const char* name;
   TGISField type;
   std::uint8_t width;
   std::uint8_t decimals;
 };
 
-const TFieldSpec kFields[] = {
+const TFieldDef kFields[] = {
     {"Name", gfChar, 20, 0},     {"Count", gfInteger, 0, 0}, {"Small", gfSmallInt, 0, 0},
     {"Ratio", gfDecimal, 12, 3}, {"Value", gfFloat, 0, 0},   {"Day", gfDate, 0, 0},
     {"Flag", gfLogical, 0, 0},   {"Clock", gfTime, 0, 0},    {"Stamp", gfDateTime, 0, 0},
