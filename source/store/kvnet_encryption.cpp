@@ -96,4 +96,15 @@ double T32EncryptionArray::Decode(std::int64_t x, std::int64_t position) const {
   return FromBits(low | (high << 32));
 }
 
+void DecipherWords(void* data, std::size_t count, T32Encryption& cipher) {
+  if (cipher.Key() == 0) return;
+  auto* bytes = static_cast<unsigned char*>(data);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, bytes + 4 * i, 4);
+    word = cipher.Encode(word);
+    std::memcpy(bytes + 4 * i, &word, 4);
+  }
+}
+
 }  // namespace kvnet

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -67,6 +68,10 @@ class T32Encryption {
   std::int64_t fKey = 0;
   std::int64_t fKeyOrg = 0;
 };
+
+// Deciphers count consecutive 32-bit words of a buffer in place (nothing for key 0); the buffer
+// need not be aligned.
+void DecipherWords(void* data, std::size_t count, T32Encryption& cipher);
 
 class T32EncryptionArray {
  public:

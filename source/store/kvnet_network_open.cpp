@@ -74,17 +74,6 @@ class TPartReader {
 };
 
 // Deciphers count 32-bit words stored at data (any element type) in place, in order.
-void DecipherWords(void* data, std::size_t count, T32Encryption& cipher) {
-  if (cipher.Key() == 0) return;
-  auto* bytes = static_cast<unsigned char*>(data);
-  for (std::size_t i = 0; i < count; ++i) {
-    std::uint32_t word;
-    std::memcpy(&word, bytes + 4 * i, 4);
-    word = cipher.Encode(word);
-    std::memcpy(bytes + 4 * i, &word, 4);
-  }
-}
-
 // Reports progress for a step of Open over [start, stop] percent.
 void StepProgress(TProgressCancel& progress, int start, int stop, double maxValue) {
   progress.SetProgressStart(start);

@@ -9,6 +9,7 @@
 
 #include "foundation/kvnet_format.h"
 #include "foundation/kvnet_io.h"
+#include "spatial/kvnet_quadtreesetup.h"
 #include "store/kvnet_configfile.h"
 #include "store/kvnet_encryption.h"
 
@@ -153,15 +154,17 @@ TNetworkWriterResult WriteNetwork(const std::string& directory,
       out->WriteUInt32(cipher.Encode(Bits(result.length[k])));
     out->Flush();
   }
-  {
-    cipher.Restart();
+  // link.bin, enciphered or (while the spatial index is built from it) plain.
+  const auto writeLinks = [&](std::int64_t linkKey) {
+    T32Encryption linkCipher(linkKey);
     auto out = Create(directory, "link.bin");
     for (std::size_t k = 1; k <= linkCount; ++k) {
-      out->WriteUInt32(cipher.Encode(static_cast<std::uint32_t>(result.fromNode[k])));
-      out->WriteUInt32(cipher.Encode(static_cast<std::uint32_t>(result.toNode[k])));
+      out->WriteUInt32(linkCipher.Encode(static_cast<std::uint32_t>(result.fromNode[k])));
+      out->WriteUInt32(linkCipher.Encode(static_cast<std::uint32_t>(result.toNode[k])));
     }
     out->Flush();
-  }
+  };
+  writeLinks(options.spatialIndex ? 0 : key);
   {
     cipher.Restart();
     auto out = Create(directory, "coord.bin");
@@ -248,6 +251,13 @@ TNetworkWriterResult WriteNetwork(const std::string& directory,
   const std::string dir =
       directory.empty() || directory.back() == '/' ? directory : directory + "/";
   WriteConfig(dir, key != 0, options.unit, widened, result.linkCount, epsg, prj, coordSys);
+  if (options.spatialIndex) {
+    TQuadTreeSetup setup;
+    setup.SetDirectory(dir);
+    setup.SetMaxNodesPerCell(options.maxNodesPerCell);
+    setup.Build(key);
+    if (key != 0) writeLinks(key);
+  }
   return result;
 }
 

@@ -31,6 +31,8 @@ struct TNetworkWriterOptions {
   std::string prj;
   std::string coordSys;
   std::int32_t epsg = 0;
+  bool spatialIndex = false;  // build spatialindex.bin with the library's builder
+  std::int32_t maxNodesPerCell = 50;
 };
 
 struct TNetworkWriterResult {
