@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "foundation/kvnet_exceptions.h"
+#include "store/kvnet_coord3file.h"
 #include "store/kvnet_coordunit.h"
 #include "store/kvnet_network.h"
 #include "store/kvnet_quadtree.h"
@@ -17,6 +18,60 @@ namespace {
 
 // The single-precision 1e38 that stands for "nothing found yet".
 const double kNoDistance = static_cast<double>(1e38f);
+
+// The vertices of a link (0 = from-node), read in place from the cached shape points, or copied
+// into a scratch polyline when the points are not cached.
+class TLinkVertices {
+ public:
+  void Load(const TNetwork& net, std::int32_t link, TFloatPointArrayEx& scratch) {
+    std::int32_t n = 0;
+    const TFloatPoint* inner = net.Coord3File().CachedPoints(link - 1, n);
+    if (inner == nullptr) {
+      net.GetGISSection(link, scratch);
+      FPoints = scratch.Pnt.data();
+      FInner = nullptr;
+      FCount = scratch.Count;
+      return;
+    }
+    const auto from = static_cast<std::size_t>(net.FromNodeOf(link));
+    const auto to = static_cast<std::size_t>(net.ToNodeOf(link));
+    FFrom = {net.XArray()[from], net.YArray()[from]};
+    FTo = {net.XArray()[to], net.YArray()[to]};
+    FInner = inner;
+    FPoints = nullptr;
+    FCount = n + 2;
+  }
+  std::int32_t Count() const { return FCount; }
+  const TFloatPoint& operator[](std::int32_t i) const {
+    if (FPoints != nullptr) return FPoints[i];
+    if (i == 0) return FFrom;
+    return i == FCount - 1 ? FTo : FInner[i - 1];
+  }
+
+ private:
+  TFloatPoint FFrom;
+  TFloatPoint FTo;
+  const TFloatPoint* FInner = nullptr;
+  const TFloatPoint* FPoints = nullptr;
+  std::int32_t FCount = 0;
+};
+
+// Squared planar distance from p to the segment a-b: a cheap first test before the exact one.
+double SegmentDistance2(const TFloatPoint& a, const TFloatPoint& b, const TFloatPoint& p) {
+  const double abx = b.x - a.x;
+  const double aby = b.y - a.y;
+  const double apx = p.x - a.x;
+  const double apy = p.y - a.y;
+  const double len2 = abx * abx + aby * aby;
+  double t = len2 > 0 ? (apx * abx + apy * aby) / len2 : 0;
+  t = std::clamp(t, 0.0, 1.0);
+  const double dx = apx - t * abx;
+  const double dy = apy - t * aby;
+  return dx * dx + dy * dy;
+}
+
+// Margin of the squared first tests: far above the rounding of either formula.
+constexpr double kPrefilterMargin = 1 + 1e-9;
 
 bool Inside(const TFloatRect& r, const TFloatPoint& p) {
   return r.xmin <= p.x && p.x <= r.xmax && r.ymin <= p.y && p.y <= r.ymax;
@@ -139,11 +194,23 @@ bool TSpatialSearch::NearestSearch(const TFloatPoint& P, double& best, const TLe
 void TSpatialSearch::NearestNode(const TFloatPoint& P, std::int32_t& node, double& distance) {
   double best = kNoDistance;
   std::int32_t found = 0;
+  const bool planar = !IsAngularUnit(FNW.CoordinateUnit());
+  const double* xs = FNW.XArray();
+  const double* ys = FNW.YArray();
   const bool any = NearestSearch(P, best, [&](const TQuadTreeCell& leaf, TFloatRect& rect) {
     bool improved = false;
-    for (const std::int32_t n : leaf.nodes) {
+    const double limit2 = best * best * kPrefilterMargin;
+    const bool packed = leaf.nodeXY.size() == static_cast<std::size_t>(leaf.nodes.Count());
+    for (std::int32_t i = 0; i < leaf.nodes.Count(); ++i) {
+      const std::int32_t n = leaf.nodes[i];
       if (Skipped(FSkipNodes, n)) continue;
-      const double d = PointDistance(P, FNW.Node2Coordinate(n));
+      const TFloatPoint q =
+          packed ? leaf.nodeXY[static_cast<std::size_t>(i)] : TFloatPoint{xs[n], ys[n]};
+      if (planar && best < kNoDistance &&
+          (q.x - P.x) * (q.x - P.x) + (q.y - P.y) * (q.y - P.y) > limit2) {
+        continue;
+      }
+      const double d = PointDistance(P, q);
       if (d < best) {
         best = d;
         found = n;
@@ -169,22 +236,40 @@ void TSpatialSearch::NearestLocation(const TFloatPoint& P, TLocation& Loc, std::
   double best = kNoDistance;
   std::int32_t bestLink = 0;
   std::int32_t bestEnd = 0;  // the end vertex of the nearest segment
+  const bool planar = !IsAngularUnit(unit);
+  TLinkVertices vertices;
   const bool any = NearestSearch(P, best, [&](const TQuadTreeCell& leaf, TFloatRect& rect) {
     bool improved = false;
     std::int32_t fetched = 0;
-    for (const TSubLink& run : leaf.SLL) {
+    const bool boxed = planar && leaf.runBox.size() == static_cast<std::size_t>(leaf.SLL.Count());
+    for (std::int32_t r = 0; r < leaf.SLL.Count(); ++r) {
+      const TSubLink& run = leaf.SLL[r];
       if (Skipped(FSkipLinks, run.Link) ||
           (FBA != nullptr && !(run.Link < FBA->Size() && FBA->GetBit(run.Link)))) {
         continue;
       }
+      if (boxed && best < kNoDistance) {
+        // A run whose box lies farther away than the best cannot hold anything nearer.
+        const TRunBox& box = leaf.runBox[static_cast<std::size_t>(r)];
+        const double dx = std::max(
+            {static_cast<double>(box.xmin) - P.x, 0.0, P.x - static_cast<double>(box.xmax)});
+        const double dy = std::max(
+            {static_cast<double>(box.ymin) - P.y, 0.0, P.y - static_cast<double>(box.ymax)});
+        if (dx * dx + dy * dy > best * best * kPrefilterMargin) continue;
+      }
       if (fetched != run.Link) {
-        FNW.GetGISSection(run.Link, list1);
+        vertices.Load(FNW, run.Link, list1);
         fetched = run.Link;
       }
-      const std::int32_t last = std::min<std::int32_t>(run.sub2, list1.Count - 1);
+      const std::int32_t last = std::min<std::int32_t>(run.sub2, vertices.Count() - 1);
       for (std::int32_t i = run.sub1; i < last; ++i) {
-        const TSegmentHit hit = SegmentHit(unit, list1.Pnt[static_cast<std::size_t>(i)],
-                                           list1.Pnt[static_cast<std::size_t>(i) + 1], P);
+        const TFloatPoint& a = vertices[i];
+        const TFloatPoint& b = vertices[i + 1];
+        if (planar && best < kNoDistance &&
+            SegmentDistance2(a, b, P) > best * best * kPrefilterMargin) {
+          continue;
+        }
+        const TSegmentHit hit = SegmentHit(unit, a, b, P);
         if (hit.w < best) {
           best = hit.w;
           bestLink = run.Link;
@@ -363,24 +448,23 @@ void TSpatialSearch::SelectLinksCore(const TFloatPoint& P, double radius, TInteg
   const TCoordinateUnit unit = FNW.CoordinateUnit();
   TFloatRect rect = SearchRect(P, radius);
   const TFloatRect window = rect;
+  TLinkVertices vertices;
   tree.VisitLeaves(rect, nullptr, [&](const TQuadTreeCell& leaf) {
     std::int32_t fetched = 0;
     for (const TSubLink& run : leaf.SLL) {
       if (Skipped(FSkipLinks, run.Link) || BA.GetBit(run.Link)) continue;
       if (fetched != run.Link) {
-        FNW.GetGISSection(run.Link, list1);
+        vertices.Load(FNW, run.Link, list1);
         fetched = run.Link;
       }
-      const std::int32_t last = std::min<std::int32_t>(run.sub2, list1.Count - 1);
+      const std::int32_t last = std::min<std::int32_t>(run.sub2, vertices.Count() - 1);
       bool take = false;
       if (fMBRselect) {
         for (std::int32_t i = run.sub1; i <= last && !take; ++i)
-          take = Inside(window, list1.Pnt[static_cast<std::size_t>(i)]);
+          take = Inside(window, vertices[i]);
       } else {
         for (std::int32_t i = run.sub1; i < last && !take; ++i) {
-          take = radius > SegmentHit(unit, list1.Pnt[static_cast<std::size_t>(i)],
-                                     list1.Pnt[static_cast<std::size_t>(i) + 1], P)
-                              .w;
+          take = radius > SegmentHit(unit, vertices[i], vertices[i + 1], P).w;
         }
       }
       if (!take) continue;
@@ -415,17 +499,18 @@ void TSpatialSearch::SelectLinksInRect(const TFloatRect& R, TIntegerList& list) 
   list.Clear();
   TBitArray taken(static_cast<std::int64_t>(FNW.LinkCount()) + 1);
   TFloatRect rect = R;
+  TLinkVertices vertices;
   tree.VisitLeaves(rect, nullptr, [&](const TQuadTreeCell& leaf) {
     std::int32_t fetched = 0;
     for (const TSubLink& run : leaf.SLL) {
       if (Skipped(FSkipLinks, run.Link) || taken.GetBit(run.Link)) continue;
       if (fetched != run.Link) {
-        FNW.GetGISSection(run.Link, list1);
+        vertices.Load(FNW, run.Link, list1);
         fetched = run.Link;
       }
-      const std::int32_t last = std::min<std::int32_t>(run.sub2, list1.Count - 1);
+      const std::int32_t last = std::min<std::int32_t>(run.sub2, vertices.Count() - 1);
       for (std::int32_t i = run.sub1; i <= last; ++i) {
-        if (Inside(R, list1.Pnt[static_cast<std::size_t>(i)])) {
+        if (Inside(R, vertices[i])) {
           taken.SetBit(run.Link, true);
           list.Add(run.Link);
           break;

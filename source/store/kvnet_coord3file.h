@@ -42,6 +42,13 @@ class TCoord3File : public TFileBase {
   // Record recID (link number - 1): sets list.Count to n + 2 and fills positions 1..n with the
   // shape points; positions 0 and n + 1 are left for the end nodes.
   void ReadSection(std::int32_t recID, TFloatPointArrayEx& list) const;
+  // The shape points of a record in the cache (n of them), or nullptr when not cached.
+  const TFloatPoint* CachedPoints(std::int32_t recID, std::int32_t& n) const {
+    CheckRecord(recID);
+    const std::uint32_t first = FIndex[static_cast<std::size_t>(recID)];
+    n = static_cast<std::int32_t>(FIndex[static_cast<std::size_t>(recID) + 1] - first);
+    return FCached ? FPoints.data() + first : nullptr;
+  }
   // n + 2 for a record with n shape points.
   std::int32_t GetCount(std::int32_t recID) const;
   // Shape point index (0-based) of a record.

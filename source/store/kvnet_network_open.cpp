@@ -296,8 +296,9 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
   }
 
   // The spatial index, when asked for.
+  std::shared_ptr<TQuadTree> tree;
   if (spatialindex) {
-    auto tree = std::make_shared<TQuadTree>();
+    tree = std::make_shared<TQuadTree>();
     tree->SetDirectory(fDirectory);
     tree->SetProgressStart(60);
     tree->SetProgressStop(100);
@@ -315,7 +316,6 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
       tree->Load();
     }
     tree->CheckAgainst(FNodeCount, FLinkCount);
-    FQuadtree = std::move(tree);
   }
 
   // The external-id index: always created, opened only when asked for.
@@ -359,6 +359,19 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
   if (FCoord3file->Count() != FLinkCount) {
     throw Exception(Format("Network file %s is corrupt: it describes %d links, not %d",
                            FilePath("coord3i.bin"), FCoord3file->Count(), FLinkCount));
+  }
+
+  // The index keeps node coordinates and run boxes beside its lists for the searches.
+  if (tree) {
+    tree->AttachNodeCoordinates(FX.data(), FY.data());
+    tree->AttachRunBoxes([this](std::int32_t link, TFloatPointArrayEx& line) {
+      FCoord3file->ReadSection(link - 1, line);
+      const auto from = static_cast<std::size_t>(FromNodeOf(link));
+      const auto to = static_cast<std::size_t>(ToNodeOf(link));
+      line.Pnt[0] = {FX[from], FY[from]};
+      line.Pnt[static_cast<std::size_t>(line.Count) - 1] = {FX[to], FY[to]};
+    });
+    FQuadtree = std::move(tree);
   }
 }
 

@@ -1,6 +1,8 @@
 #include "store/kvnet_quadtree.h"
 
+#include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -206,6 +208,8 @@ void TQuadTreeCell::Clone(TQuadTreeCell& v) const {
   v.ID = ID;
   nodes.Clone(v.nodes);
   v.Rect = Rect;
+  v.nodeXY = nodeXY;
+  v.runBox = runBox;
   SLL.Clone(v.SLL);
   for (std::size_t i = 0; i < QTCellArray.size(); ++i) {
     std::unique_ptr<TQuadTreeCell> copy;
@@ -286,6 +290,76 @@ const TQuadTreeCell* TQuadTree::FindLeaf(const TFloatPoint& p) const {
 void TQuadTree::VisitLeaves(TFloatRect& r, const TBitArray* visited,
                             const TLeafAction& action) const {
   VisitCell(fMainCell.get(), r, visited, action);
+}
+
+namespace {
+
+void AttachCell(TQuadTreeCell* cell, const double* x, const double* y) {
+  if (cell == nullptr) return;
+  if (cell->Divided) {
+    for (auto& child : cell->QTCellArray)
+      AttachCell(child.get(), x, y);
+    return;
+  }
+  cell->nodeXY.resize(static_cast<std::size_t>(cell->nodes.Count()));
+  for (std::int32_t i = 0; i < cell->nodes.Count(); ++i) {
+    const auto n = static_cast<std::size_t>(cell->nodes[i]);
+    cell->nodeXY[static_cast<std::size_t>(i)] = TFloatPoint{x[n], y[n]};
+  }
+}
+
+void AttachBoxes(TQuadTreeCell* cell,
+                 const std::function<void(std::int32_t, TFloatPointArrayEx&)>& section,
+                 TFloatPointArrayEx& line, std::int32_t& fetched) {
+  if (cell == nullptr) return;
+  if (cell->Divided) {
+    for (auto& child : cell->QTCellArray)
+      AttachBoxes(child.get(), section, line, fetched);
+    return;
+  }
+  cell->runBox.resize(static_cast<std::size_t>(cell->SLL.Count()));
+  for (std::int32_t i = 0; i < cell->SLL.Count(); ++i) {
+    const TSubLink& run = cell->SLL[i];
+    if (fetched != run.Link) {
+      section(run.Link, line);
+      fetched = run.Link;
+    }
+    double xmin = DBL_MAX;
+    double ymin = DBL_MAX;
+    double xmax = -DBL_MAX;
+    double ymax = -DBL_MAX;
+    const std::int32_t last = std::min<std::int32_t>(run.sub2, line.Count - 1);
+    for (std::int32_t v = run.sub1; v <= last; ++v) {
+      const TFloatPoint& p = line.Pnt[static_cast<std::size_t>(v)];
+      xmin = std::min(xmin, p.x);
+      ymin = std::min(ymin, p.y);
+      xmax = std::max(xmax, p.x);
+      ymax = std::max(ymax, p.y);
+    }
+    // Floats rounded outwards, so the box still holds every vertex.
+    const auto down = [](double v) {
+      const auto f = static_cast<float>(v);
+      return static_cast<double>(f) > v ? std::nextafter(f, -FLT_MAX) : f;
+    };
+    const auto up = [](double v) {
+      const auto f = static_cast<float>(v);
+      return static_cast<double>(f) < v ? std::nextafter(f, FLT_MAX) : f;
+    };
+    cell->runBox[static_cast<std::size_t>(i)] = TRunBox{down(xmin), down(ymin), up(xmax), up(ymax)};
+  }
+}
+
+}  // namespace
+
+void TQuadTree::AttachRunBoxes(
+    const std::function<void(std::int32_t, TFloatPointArrayEx&)>& section) {
+  TFloatPointArrayEx line;
+  std::int32_t fetched = 0;
+  AttachBoxes(fMainCell.get(), section, line, fetched);
+}
+
+void TQuadTree::AttachNodeCoordinates(const double* x, const double* y) {
+  AttachCell(fMainCell.get(), x, y);
 }
 
 void TQuadTree::CheckAgainst(std::int32_t nodeCount, std::int32_t linkCount) const {

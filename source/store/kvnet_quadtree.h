@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/kvnet_baselist.h"
 #include "foundation/kvnet_filebase.h"
@@ -22,6 +23,13 @@ namespace kvnet {
 
 class TBitArray;
 class TKVStream;
+
+struct TRunBox {
+  float xmin = 0;
+  float ymin = 0;
+  float xmax = 0;
+  float ymax = 0;
+};
 
 class TQuadTreeCell {
  public:
@@ -40,6 +48,12 @@ class TQuadTreeCell {
   std::array<std::unique_ptr<TQuadTreeCell>, 4> QTCellArray;
   TFloatRect Rect;
   TSubLinkList SLL;  // leaves only, by link id, then vertex
+  // The coordinates of the nodes, in the order of nodes, once the network has attached them
+  // (searches then read them in sequence instead of across the network's arrays); else empty.
+  std::vector<TFloatPoint> nodeXY;
+  // The bounding box of each run's vertices, in the order of SLL (rounded outwards to floats),
+  // once the network has attached them; else empty.
+  std::vector<TRunBox> runBox;
 };
 
 class TQuadTreeBase : public TFileBase {
@@ -75,6 +89,13 @@ class TQuadTree : public TQuadTreeBase {
   // 1..4. Cells whose id is set in visited (size CellCount + 1) and absent cells are passed over.
   // The action may shrink r; later overlap tests use the changed rectangle.
   void VisitLeaves(TFloatRect& r, const TBitArray* visited, const TLeafAction& action) const;
+
+  // Stores in every leaf the coordinates of its nodes (x[n], y[n] for node n). Call after
+  // CheckAgainst, before the tree is shared.
+  void AttachNodeCoordinates(const double* x, const double* y);
+  // Stores in every leaf the bounding box of each run; section(link, list) fills a link's
+  // polyline.
+  void AttachRunBoxes(const std::function<void(std::int32_t, TFloatPointArrayEx&)>& section);
 
   // Raises the corrupt-index Exception when a node id exceeds nodeCount or a link id exceeds
   // linkCount: the file cannot be checked against the network while it is read.
