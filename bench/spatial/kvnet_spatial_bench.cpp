@@ -99,60 +99,56 @@ void Build_peer(benchmark::State& state) {
   }
 }
 
-void NearestNode_kvnet(benchmark::State& state) {
+// Runs every query through query(search, point), which returns an id to keep the work alive.
+template <typename Query>
+void KvnetQueries(benchmark::State& state, Query query) {
   TSpatialFixture& f = Fixture();
   kvnet::TSpatialSearch search(f.net);
   std::int64_t sum = 0;
   for (auto _ : state) {
     for (const kvnet::TFloatPoint& p : f.queries)
-      sum += search.NearestNodeSimple(p);
+      sum += query(search, p);
   }
   benchmark::DoNotOptimize(sum);
   SetQueryRate(state);
+}
+
+// The same queries against an R-tree bulk-loaded from values.
+template <typename Tree, typename Values>
+void PeerQueries(benchmark::State& state, const Values& values) {
+  const TSpatialFixture& f = Fixture();
+  const Tree tree(values.begin(), values.end());
+  std::vector<typename Tree::value_type> result;
+  std::int64_t sum = 0;
+  for (auto _ : state) {
+    for (const kvnet::TFloatPoint& p : f.queries) {
+      result.clear();
+      tree.query(bgi::nearest(BPoint(p.x, p.y), 1), std::back_inserter(result));
+      sum += result.front().second;
+    }
+  }
+  benchmark::DoNotOptimize(sum);
+  SetQueryRate(state);
+}
+
+void NearestNode_kvnet(benchmark::State& state) {
+  KvnetQueries(state, [](kvnet::TSpatialSearch& search, const kvnet::TFloatPoint& p) {
+    return search.NearestNodeSimple(p);
+  });
 }
 
 void NearestNode_peer(benchmark::State& state) {
-  const TSpatialFixture& f = Fixture();
-  const NodeTree tree(f.nodes.begin(), f.nodes.end());
-  std::vector<std::pair<BPoint, std::int32_t>> result;
-  std::int64_t sum = 0;
-  for (auto _ : state) {
-    for (const kvnet::TFloatPoint& p : f.queries) {
-      result.clear();
-      tree.query(bgi::nearest(BPoint(p.x, p.y), 1), std::back_inserter(result));
-      sum += result.front().second;
-    }
-  }
-  benchmark::DoNotOptimize(sum);
-  SetQueryRate(state);
+  PeerQueries<NodeTree>(state, Fixture().nodes);
 }
 
 void NearestLocation_kvnet(benchmark::State& state) {
-  TSpatialFixture& f = Fixture();
-  kvnet::TSpatialSearch search(f.net);
-  std::int64_t sum = 0;
-  for (auto _ : state) {
-    for (const kvnet::TFloatPoint& p : f.queries)
-      sum += search.NearestLocationSimple(p).link;
-  }
-  benchmark::DoNotOptimize(sum);
-  SetQueryRate(state);
+  KvnetQueries(state, [](kvnet::TSpatialSearch& search, const kvnet::TFloatPoint& p) {
+    return search.NearestLocationSimple(p).link;
+  });
 }
 
 void NearestLocation_peer(benchmark::State& state) {
-  const TSpatialFixture& f = Fixture();
-  const SegmentTree tree(f.segments.begin(), f.segments.end());
-  std::vector<std::pair<BSegment, std::int32_t>> result;
-  std::int64_t sum = 0;
-  for (auto _ : state) {
-    for (const kvnet::TFloatPoint& p : f.queries) {
-      result.clear();
-      tree.query(bgi::nearest(BPoint(p.x, p.y), 1), std::back_inserter(result));
-      sum += result.front().second;
-    }
-  }
-  benchmark::DoNotOptimize(sum);
-  SetQueryRate(state);
+  PeerQueries<SegmentTree>(state, Fixture().segments);
 }
 
 BENCHMARK(Build_kvnet)

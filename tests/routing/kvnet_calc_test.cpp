@@ -589,6 +589,28 @@ TEST(Calc, CloneCalcCopiesTheSearchSettings) {
   EXPECT_EQ(calc.NodeCost(line.Node(2, 0)), 8);
 }
 
+TEST(Calc, SmartInitNeedsTheSpatialIndex) {
+  const auto links = ParseLinks("0 0, 1 0; 1 0, 2 0; 2 0, 2 1");
+  TLineNetwork plain(links);
+  TCalc without(plain.net);
+  without.SetSmartInit(true);
+  EXPECT_FALSE(without.SmartInit());
+
+  TNetworkWriterOptions options;
+  options.spatialIndex = true;
+  const TNetworkDir dir(links, options);
+  TNetwork net;
+  net.SetDirectory(dir.Path());
+  net.Open(true, true, true, 0);
+  TCalc with(net);
+  with.SetSmartInit(true);
+  EXPECT_TRUE(with.SmartInit());
+  with.IsoCost(test::NodeAt(net, 0, 0));
+  EXPECT_FLOAT_EQ(with.NodeCost(test::NodeAt(net, 2, 1)), 0.003f);  // metres -> km
+  with.SetSmartInit(false);
+  EXPECT_FALSE(with.SmartInit());
+}
+
 TEST(Calc, LongSearchesReportProgressAndStopWhenCancelled) {
   test::TRoadNetworkOptions options;
   options.columns = 300;
