@@ -418,10 +418,16 @@ void TNetwork::BuildSearchLayout(const std::int32_t* slots) {
   // each other in the network get near numbers, so a search touches few cache lines. The order
   // changes only where data lie in memory, never the order in which a search does its work.
   const auto nodes = static_cast<std::size_t>(FNodeCount);
-  const auto otherEnd = [this](std::int32_t link, std::int32_t node) {
-    const auto k = 2 * static_cast<std::size_t>(link);
-    return FEnds[k] == node ? FEnds[k + 1] : FEnds[k];
-  };
+  // The far end of every slot, found in one pass in slot order (the walks below then read it in
+  // runs instead of looking up each link's ends at random).
+  const std::uint32_t slotCount = FOffsets[nodes + 1];
+  std::vector<std::int32_t> far(slotCount);
+  for (std::size_t u = 1; u <= nodes; ++u) {
+    for (std::uint32_t s = FOffsets[u]; s < FOffsets[u + 1]; ++s) {
+      const auto k = 2 * static_cast<std::size_t>(slots[s]);
+      far[s] = FEnds[k] == static_cast<std::int32_t>(u) ? FEnds[k + 1] : FEnds[k];
+    }
+  }
   FPerm.assign(nodes + 1, 0);
   FInv.assign(nodes + 1, 0);
   std::int32_t next = 0;
@@ -433,7 +439,7 @@ void TNetwork::BuildSearchLayout(const std::int32_t* slots) {
       const std::int32_t u = FInv[static_cast<std::size_t>(head)];
       for (std::uint32_t s = FOffsets[static_cast<std::size_t>(u)];
            s < FOffsets[static_cast<std::size_t>(u) + 1]; ++s) {
-        const std::int32_t w = otherEnd(slots[s], u);
+        const std::int32_t w = far[s];
         if (FPerm[static_cast<std::size_t>(w)] != 0) continue;
         FPerm[static_cast<std::size_t>(w)] = ++next;
         FInv[static_cast<std::size_t>(next)] = w;
@@ -443,20 +449,25 @@ void TNetwork::BuildSearchLayout(const std::int32_t* slots) {
   // The adjacency in that order: each slot with its link entry, the far end (by search order,
   // negative when the node is the link's to-node) and the link's length.
   std::vector<std::uint32_t> offsets(nodes + 2, 0);
-  std::vector<TAdjacency> adjacency(FOffsets[nodes + 1]);
-  std::vector<std::uint32_t> endSlots(FEndSlots);  // non-valid links keep "no slot"
   std::uint32_t position = 0;
   for (std::size_t i = 1; i <= nodes; ++i) {
     offsets[i] = position;
-    const std::int32_t u = FInv[i];
-    for (std::uint32_t s = FOffsets[static_cast<std::size_t>(u)];
-         s < FOffsets[static_cast<std::size_t>(u) + 1]; ++s, ++position) {
+    const auto u = static_cast<std::size_t>(FInv[i]);
+    position += FOffsets[u + 1] - FOffsets[u];
+  }
+  // Filled in the old order, which reads the old arrays in sequence.
+  std::vector<TAdjacency> adjacency(slotCount);
+  std::vector<std::uint32_t> endSlots(FEndSlots);  // non-valid links keep "no slot"
+  for (std::size_t u = 1; u <= nodes; ++u) {
+    const std::uint32_t base = offsets[static_cast<std::size_t>(FPerm[u])];
+    for (std::uint32_t s = FOffsets[u]; s < FOffsets[u + 1]; ++s) {
       const std::int32_t link = slots[s];
       const auto k = 2 * static_cast<std::size_t>(link);
       const bool fromEnd = FEndSlots[k] == s;
-      const std::int32_t far = FPerm[static_cast<std::size_t>(otherEnd(link, u))];
-      adjacency[position] = {link, fromEnd ? far : -far, FLength[static_cast<std::size_t>(link)]};
-      endSlots[fromEnd ? k : k + 1] = position;  // old positions stay readable in FEndSlots
+      const std::int32_t target = FPerm[static_cast<std::size_t>(far[s])];
+      const std::uint32_t at = base + (s - FOffsets[u]);
+      adjacency[at] = {link, fromEnd ? target : -target, FLength[static_cast<std::size_t>(link)]};
+      endSlots[fromEnd ? k : k + 1] = at;  // old positions stay readable in FEndSlots
     }
   }
   offsets[nodes + 1] = position;
