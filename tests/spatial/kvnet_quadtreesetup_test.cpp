@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -233,6 +234,21 @@ TEST(QuadTreeSetup, EncipheredNetworkGivesTheSameIndex) {
   TQuadTree tree;
   tree.LoadFromStream(stream);
   EXPECT_EQ(tree.CellCount(), setup.CellCount());
+  // The tree read back is the tree built: cells, rectangles, node and run lists in order.
+  std::function<void(const TQuadTreeCell&, const TQuadTreeCell&)> same =
+      [&](const TQuadTreeCell& a, const TQuadTreeCell& b) {
+        ASSERT_EQ(a.ID, b.ID);
+        ASSERT_EQ(a.Divided, b.Divided);
+        EXPECT_EQ(a.Rect.xmin, b.Rect.xmin);
+        EXPECT_EQ(a.Rect.ymax, b.Rect.ymax);
+        EXPECT_TRUE(std::equal(a.nodes.begin(), a.nodes.end(), b.nodes.begin(), b.nodes.end()));
+        EXPECT_TRUE(std::equal(a.SLL.begin(), a.SLL.end(), b.SLL.begin(), b.SLL.end()));
+        if (a.Divided) {
+          for (std::size_t i = 0; i < 4; ++i)
+            same(*a.QTCellArray[i], *b.QTCellArray[i]);
+        }
+      };
+  same(*setup.MainCell(), *tree.MainCell());
 }
 
 TEST(QuadTreeSetup, FullLeavesAreSplitFurther) {
