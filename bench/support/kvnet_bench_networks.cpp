@@ -11,6 +11,7 @@
 
 #include "gisin/kvnet_dbffiles.h"
 #include "support/kvnet_network_generator.h"
+#include "support/kvnet_network_shapefile.h"
 
 namespace kvnet::bench {
 
@@ -34,50 +35,10 @@ void Finish(TBenchNetworkDir& dir, std::chrono::steady_clock::time_point start) 
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
 }
 
-template <class T>
-T Load(const std::string& bytes, std::size_t at) {
-  if (at + sizeof(T) > bytes.size()) throw std::runtime_error("shapefile cut short");
-  T value;
-  std::memcpy(&value, bytes.data() + at, sizeof(T));
-  return value;
-}
-
-std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
-  const auto b = [&](std::size_t i) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes.at(at + i)));
-  };
-  return b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3);
-}
-
 }  // namespace
 
 TBenchNetworkDir::~TBenchNetworkDir() {
   if (!directory.empty()) std::filesystem::remove_all(directory);
-}
-
-std::vector<std::vector<TFloatPoint>> ReadShapefileLines(const std::string& shpFile) {
-  std::ifstream in(shpFile, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::vector<TFloatPoint>> lines;
-  std::size_t at = 100;
-  while (at + 8 <= bytes.size()) {
-    const std::size_t length = 2 * static_cast<std::size_t>(BigEndian32(bytes, at + 4));
-    const std::size_t content = at + 8;
-    const auto type = Load<std::int32_t>(bytes, content);
-    std::vector<TFloatPoint> points;
-    if (type == 3 || type == 13 || type == 23) {
-      const auto parts = Load<std::int32_t>(bytes, content + 36);
-      const auto count = Load<std::int32_t>(bytes, content + 40);
-      const std::size_t first = content + 44 + 4 * static_cast<std::size_t>(parts);
-      for (std::int32_t k = 0; k < count; ++k) {
-        points.push_back({Load<double>(bytes, first + 16 * static_cast<std::size_t>(k)),
-                          Load<double>(bytes, first + 16 * static_cast<std::size_t>(k) + 8)});
-      }
-    }
-    lines.push_back(std::move(points));
-    at = content + length;
-  }
-  return lines;
 }
 
 const TBenchNetworkDir& GeneratedNetwork() {
@@ -110,7 +71,7 @@ const TBenchNetworkDir* BaltimoreNetwork() {
     static TBenchNetworkDir dir;
     dir.name = "Baltimore";
     dir.directory = TemporaryFolder("baltimore");
-    const auto lines = ReadShapefileLines(data + "/link.shp");
+    const auto lines = test::ReadShapefileLines(data + "/link.shp");
     TDbfFile table(data + "/link.dbf", 0);
     table.Open(false);
     const std::int32_t attribute = table.FindField("attribute4");

@@ -24,7 +24,4 @@ const TBenchNetworkDir& GeneratedNetwork();
 // The Baltimore network in degrees, or nullptr when ../shared/data/baltimore is absent.
 const TBenchNetworkDir* BaltimoreNetwork();
 
-// Polylines of a polyline shapefile (types 3, 13, 23; all parts of a record joined).
-std::vector<std::vector<TFloatPoint>> ReadShapefileLines(const std::string& shpFile);
-
 }  // namespace kvnet::bench

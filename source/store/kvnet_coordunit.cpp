@@ -106,4 +106,37 @@ double UnitDistance(TCoordinateUnit unit, const TFloatPoint& p1, const TFloatPoi
   return std::sqrt(dx * dx + dy * dy);
 }
 
+const char* MapInfoUnitName(TCoordinateUnit unit) {
+  switch (unit) {
+    case cuMm:
+      return "mm";
+    case cuCm:
+      return "cm";
+    case cuM:
+      return "m";
+    case cuKm:
+      return "km";
+    case cuInch:
+      return "in";
+    case cuLink:
+      return "link";
+    case cuFt:
+      return "ft";
+    case cuSurveyft:
+      return "survey ft";
+    case cuYard:
+      return "yd";
+    case cuChain:
+      return "chain";
+    case cuRod:
+      return "rod";
+    case cuMiles:
+      return "mi";
+    case cuNmi:
+      return "nmi";
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace kvnet

@@ -43,6 +43,9 @@ TCoordinateUnit CoordinateUnitFromName(std::string_view name);
 // Kilometres per unit; raises Exception "Undefined coordinate in DistFactor" for cuUnknown.
 double DistFactor(TCoordinateUnit unit);
 bool IsAngularUnit(TCoordinateUnit unit);
+// The unit's name in a MapInfo CoordSys clause ("m", "survey ft", ...); nullptr for the units
+// without one (angular units, dm, points, unknown).
+const char* MapInfoUnitName(TCoordinateUnit unit);
 // Radians per unit for angular units (1, pi/180, pi/200); 1 for planar units.
 double RadiansPerUnit(TCoordinateUnit unit);
 

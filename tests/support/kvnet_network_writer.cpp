@@ -41,40 +41,6 @@ void WriteDouble(TKVStream& out, T32Encryption& cipher, double v) {
   out.WriteUInt32(cipher.Encode(static_cast<std::uint32_t>(bits >> 32)));
 }
 
-// The CoordSys unit name of the planar units that have one.
-const char* CoordSysUnitName(TCoordinateUnit unit) {
-  switch (unit) {
-    case cuMm:
-      return "mm";
-    case cuCm:
-      return "cm";
-    case cuM:
-      return "m";
-    case cuKm:
-      return "km";
-    case cuInch:
-      return "in";
-    case cuLink:
-      return "link";
-    case cuFt:
-      return "ft";
-    case cuSurveyft:
-      return "survey ft";
-    case cuYard:
-      return "yd";
-    case cuChain:
-      return "chain";
-    case cuRod:
-      return "rod";
-    case cuMiles:
-      return "mi";
-    case cuNmi:
-      return "nmi";
-    default:
-      return nullptr;
-  }
-}
-
 std::string BoundText(double v) {
   return FormatGeneral(std::fabs(v) < 1e-7 ? 0.0 : v);
 }
@@ -239,7 +205,7 @@ TNetworkWriterResult WriteNetwork(const std::string& directory,
   if (coordSys.empty()) {
     if (options.unit == cuDeg) {
       coordSys = kWgs84CoordSys;
-    } else if (const char* unitName = CoordSysUnitName(options.unit)) {
+    } else if (const char* unitName = MapInfoUnitName(options.unit)) {
       coordSys = std::string("CoordSys NonEarth Units \"") + unitName + "\" Bounds (" +
                  BoundText(box.xmin) + ", " + BoundText(box.ymin) + ") (" + BoundText(box.xmax) +
                  ", " + BoundText(box.ymax) + ")";

@@ -84,10 +84,11 @@ TOgrLayer OgrLayer(const std::string& file, const std::string& options) {
   const std::string command = "ogrinfo -al -ro " + options + " '" + file + "' 2>'" + errors + "'";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return layer;
-  char line[65536];
+  char* line = nullptr;
+  std::size_t capacity = 0;
   std::string name;
   std::string type;
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+  while (::getline(&line, &capacity, pipe) != -1) {
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
       text.pop_back();
@@ -109,6 +110,7 @@ TOgrLayer OgrLayer(const std::string& file, const std::string& options) {
       }
     }
   }
+  std::free(line);
   ::pclose(pipe);
   std::ifstream in(errors);
   std::stringstream messages;
