@@ -49,6 +49,8 @@ class TBalancedTree {
 
   // Inserts the key, or counts it once more when an equal key is present.
   virtual void Add(const T& aItem);
+  // Node number of the key the last Add inserted or counted (0 before any Add).
+  std::int32_t LastAdded() const { return fLastAdded; }
   // Numbers the nodes 0, 1, 2, ... in ascending key order (the id of each node).
   virtual void CreateID();
 
@@ -91,6 +93,7 @@ class TBalancedTree {
   std::int32_t fMaxItemCount = 1;
   std::int32_t FCreateIndex = 0;
   std::int32_t fRoot = 0;
+  std::int32_t fLastAdded = 0;
 };
 
 template <class T>
@@ -128,6 +131,7 @@ template <class T>
 void TBalancedTree<T>::InsertKey(const T& key, std::int32_t& p, bool& found, bool& grown) {
   if (p == 0) {
     p = NewNode(key);
+    fLastAdded = p;
     grown = true;
     return;
   }
@@ -135,6 +139,7 @@ void TBalancedTree<T>::InsertKey(const T& key, std::int32_t& p, bool& found, boo
   if (c == 0) {
     found = true;
     grown = false;
+    fLastAdded = p;
     CountDuplicate(p);
   } else if (c < 0) {
     std::int32_t child = At(p).left;

@@ -143,6 +143,7 @@ void TBaseImport::BuildNetwork(int start) {
                            16 * fCoord3Count));
   }
   std::vector<float> lengths(links + 1, 0);
+  std::vector<std::int32_t> endNodes(2 * links, 0);  // tree nodes of each link's two ends
   TXYTree tree;
   fTotalLength = 0;
   std::int64_t position = 0;  // intermediate vertices read
@@ -167,11 +168,13 @@ void TBaseImport::BuildNetwork(int start) {
     fTotalLength += length;
     lengths[l] = static_cast<float>(length);
     if (lengths[l] == 0) continue;  // an error link: no nodes
-    for (const TFloatPoint& p : {PointAt(from, l - 1), end}) {
-      tree.Add(p);
+    const TFloatPoint ends[2] = {PointAt(from, l - 1), end};
+    for (std::size_t e = 0; e < 2; ++e) {
+      tree.Add(ends[e]);
+      endNodes[2 * l - 2 + e] = tree.LastAdded();
       if (tree.MaxItemCount() > kMaxLinksAtNode) {
-        throw ETooManyLinksAtNode("Too many links at " + FormatGeneral(p.x) + ", " +
-                                  FormatGeneral(p.y));
+        throw ETooManyLinksAtNode("Too many links at " + FormatGeneral(ends[e].x) + ", " +
+                                  FormatGeneral(ends[e].y));
       }
     }
   }
@@ -250,10 +253,8 @@ void TBaseImport::BuildNetwork(int start) {
     if (Cancelled()) return;
     ProgressExecute(static_cast<double>(l));
     if (lengths[l] == 0) continue;
-    ends[2 * l - 2] = static_cast<std::uint32_t>(
-        numberOf[static_cast<std::size_t>(tree.IndexOf(PointAt(from, l - 1)))]);
-    ends[2 * l - 1] = static_cast<std::uint32_t>(
-        numberOf[static_cast<std::size_t>(tree.IndexOf(PointAt(to, l - 1)))]);
+    for (std::size_t e = 2 * l - 2; e < 2 * l; ++e)
+      ends[e] = static_cast<std::uint32_t>(numberOf[static_cast<std::size_t>(endNodes[e])]);
   }
   WriteWords(OutFile("link.bin"), ends, 0);
   {

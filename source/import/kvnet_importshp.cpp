@@ -138,7 +138,7 @@ class TShapeReader {
         fLayer(layer),
         fFileIndex(fileIndex),
         fIndex(layer),
-        fShp(layer.shp, fmOpenRead | fmShareDenyWrite) {}
+        fShp(std::make_unique<TKVFileStream>(layer.shp, fmOpenRead | fmShareDenyWrite)) {}
 
   // Hands object i (0-based) of the layer to the import.
   void ReadObject(std::int64_t i) {
@@ -219,7 +219,7 @@ class TShapeReader {
   const TShapeLayer& fLayer;
   std::int32_t fFileIndex;
   TShapeIndex fIndex;
-  TKVFileStream fShp;
+  TKVBufferedStream fShp;  // records mostly follow each other: one read per megabyte
   std::vector<std::uint8_t> fBuffer;
 };
 
