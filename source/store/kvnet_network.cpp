@@ -15,6 +15,7 @@
 #include "store/kvnet_coord3file.h"
 #include "store/kvnet_externid.h"
 #include "store/kvnet_quadtree.h"
+#include "store/kvnet_roadnamefile.h"
 #include "store/kvnet_turn.h"
 
 namespace kvnet {
@@ -107,6 +108,13 @@ void TNetwork::Clone(TNetwork& v) const {
   v.FCostAlphaUpdateNeeded = FCostAlphaUpdateNeeded;
   v.fTag = fTag;
   v.FexternalID = FexternalID;  // the same index object, kept alive by either network
+  // Road-name readers hold a stream position: each clone gets readers of its own.
+  for (std::size_t slot = 1; slot < FRoadNameFiles.size(); ++slot) {
+    if (!FRoadNameFiles[slot]) continue;
+    auto copy = std::make_shared<TRoadNameFile>();
+    FRoadNameFiles[slot]->Clone(*copy);
+    v.FRoadNameFiles[slot] = std::move(copy);
+  }
   v.FDuplicates = FDuplicates;  // its own table, so that a rebuild here cannot disturb it
   v.fIsOpen = fIsOpen;
 }

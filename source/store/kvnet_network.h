@@ -408,6 +408,60 @@ class TNetwork : public TFileBase {
   // The twin of a link, or 0.
   std::int32_t GetDuplicateLink(std::int32_t index) const;
 
+  // ---- selection
+
+  // Sizes ba to LinkCount + 1 bits and sets the bit of every link of non-zero length whose road
+  // class and hierarchy lie in the inclusive ranges and whose attribute bits 8..15 match bit8 ..
+  // bit15 (0 = clear, 1 = set, 2 or more = either). With roadFileID and roadNameID both non-zero
+  // the link's name in that road-name file must also have the number roadNameID. Bits of other
+  // links are left as they are.
+  void Select(TBitArray& ba, std::uint8_t roadclassMin, std::uint8_t roadclassMax,
+              std::uint8_t hierarchyMin, std::uint8_t hierarchyMax, std::int32_t roadFileID,
+              std::int32_t roadNameID, std::uint8_t bit8, std::uint8_t bit9, std::uint8_t bit10,
+              std::uint8_t bit11, std::uint8_t bit12, std::uint8_t bit13, std::uint8_t bit14,
+              std::uint8_t bit15) const;
+
+  // ---- road names (files roadnameNN.bin / roadnumberNN.bin, NN = roadFileID 1..99)
+  //
+  // Name queries accept every link number of the network, valid links or not: the files hold a
+  // name for every link.
+
+  // Loads road-name file roadFileID into its slot (replacing what the slot held once the new
+  // file has loaded); cache holds the names in memory.
+  void OpenRoadName(std::int32_t roadFileID, bool cache);
+  // Releases the slot; an empty slot is left alone. Raises EOutOfRange outside 1..99.
+  void CloseRoadNameFile(std::int32_t roadFileID);
+  std::string Link2RoadName(std::int32_t roadFileID, std::int32_t link) const;
+  std::int32_t Link2RoadNameID(std::int32_t roadFileID, std::int32_t link) const;
+  // Raises EOutOfRange outside 1..MaxRoadNameID of the file.
+  std::string RoadNameID2RoadName(std::int32_t roadFileID, std::int32_t roadNameID) const;
+  // The number of a name; -1 when the file does not hold it.
+  std::int32_t RoadName2RoadNameID(std::int32_t roadFileID, const std::string& roadname,
+                                   bool ignorecase) const;
+  // Width of a text field that holds every name of the file: UTF-8 bytes for code page 65001,
+  // else characters.
+  std::int32_t RoadNameMaxWidth(std::int32_t roadFileID, std::uint16_t aCodepage) const;
+
+  // ---- external ids (index1.bin / index2.bin, opened by Open)
+
+  // The link of an id; 0 when the index does not hold it.
+  std::int32_t ExternalID2Link(const std::string& id) const;
+  // The id of any link number of the network (valid link or not).
+  std::string Link2ExternalID(std::int32_t link) const;
+  // Releases this network's use of the index (a clone keeps its own use).
+  void CloseExternalID();
+
+  // ---- z-levels from external node ids
+
+  // inputFile: a CSV file (code page 1252) with one line per link in link order, the source's
+  // from-node id in column 0 and to-node id in column 1. Writes a table without geometry in
+  // format GF with the fields ZFrom and ZTo and one record per link: the z-levels TFromToNodeTree
+  // gives the two ids (0 for an id that shares its network node with no other id, and for the
+  // ends of non-valid links, which join no node). gfArray fills GISarray(); gfGeoJSON without a
+  // file name fills GeoJSON().
+  void ExternalNodeId2ZLevels(const std::string& inputFile, const std::string& outputFile,
+                              TGISFormat GF);
+
   // ---- optional parts
 
   std::int32_t TurnListCount() const { return static_cast<std::int32_t>(FTurnList.size()); }
