@@ -2,18 +2,28 @@
 // a generated layer of about a million links, against the peer of merely reading the same
 // shape file's vertices into memory. Peak memory is measured in a child process that does the
 // import alone (this program started again with --import-child).
+//
+// The attribute steps on Baltimore (street names and text ids from link.dbf) run against the peer
+// of reading the same two columns and building a sorted name list and a hash map of the ids; text
+// id lookups against a std::unordered_map holding the same ids.
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "foundation/kvnet_inifile.h"
+#include "gisin/kvnet_dbffiles.h"
 #include "gisout/kvnet_giswritershp.h"
 #include "import/kvnet_import.h"
+#include "import/kvnet_importattributes.h"
+#include "store/kvnet_network.h"
 #include "support/kvnet_bench_ratio.h"
 #include "support/kvnet_network_generator.h"
 #include "support/kvnet_network_shapefile.h"
@@ -129,6 +139,118 @@ void Import_peer(benchmark::State& state, const TLayer& (*layerOf)()) {
   benchmark::DoNotOptimize(points);
 }
 
+// The Baltimore network imported once for the attribute benchmarks; empty without the data.
+const std::string& BaltimoreNetwork() {
+  static const std::string directory = [] {
+    const TLayer& layer = BaltimoreLayer();
+    if (layer.shp.empty()) return std::string();
+    const std::string net = layer.folder + "/attributes";
+    Import(layer.shp, net);
+    return net;
+  }();
+  return directory;
+}
+
+std::string BaltimoreTable() {
+  return std::string(KVNET_DATA_DIR) + "/baltimore/link.dbf";
+}
+
+void Names_kvnet(benchmark::State& state) {
+  const std::string& directory = BaltimoreNetwork();
+  if (directory.empty()) {
+    state.SkipWithError("the layer is not available");
+    return;
+  }
+  for (auto _ : state) {
+    kvnet::TImportAttributes attributes;
+    attributes.SetDirectory(directory);
+    attributes.Add(BaltimoreTable());
+    attributes.ExecuteRoadname(0, "streetname", kvnet::fkDBF);
+    attributes.ExecuteExternalIDstring(0, "ext_id", kvnet::fkDBF);
+  }
+}
+
+void Names_peer(benchmark::State& state) {
+  if (BaltimoreNetwork().empty()) {
+    state.SkipWithError("the layer is not available");
+    return;
+  }
+  for (auto _ : state) {
+    kvnet::TDbfFile table(BaltimoreTable(), 0);
+    table.Open(false);
+    const std::int32_t name = table.FindField("streetname");
+    const std::int32_t id = table.FindField("ext_id");
+    std::vector<std::string> names;
+    std::unordered_map<std::string, std::int64_t> ids;
+    for (std::int64_t r = 1; r <= table.RecordCount(); ++r) {
+      names.push_back(kvnet::Trim(table.ReadString(name, r)));
+      ids.emplace(kvnet::Trim(table.ReadString(id, r)), r);
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    benchmark::DoNotOptimize(names.data());
+    benchmark::DoNotOptimize(ids.size());
+  }
+}
+
+// Every link's text id, looked up once per iteration.
+std::vector<std::string> BaltimoreIds() {
+  kvnet::TDbfFile table(BaltimoreTable(), 0);
+  table.Open(false);
+  const std::int32_t id = table.FindField("ext_id");
+  std::vector<std::string> ids;
+  for (std::int64_t r = 1; r <= table.RecordCount(); ++r)
+    ids.push_back(kvnet::Trim(table.ReadString(id, r)));
+  return ids;
+}
+
+// state.range(0) is the network's external-id mode: 3 holds both index files in memory, 1 reads
+// them per lookup.
+void IdLookup_kvnet(benchmark::State& state) {
+  const std::string& directory = BaltimoreNetwork();
+  if (directory.empty()) {
+    state.SkipWithError("the layer is not available");
+    return;
+  }
+  {
+    kvnet::TImportAttributes attributes;
+    attributes.SetDirectory(directory);
+    attributes.Add(BaltimoreTable());
+    attributes.ExecuteExternalIDstring(0, "ext_id", kvnet::fkDBF);
+  }
+  kvnet::TNetwork net;
+  net.SetDirectory(directory);
+  net.Open(false, false, false, static_cast<std::int32_t>(state.range(0)));
+  const auto ids = BaltimoreIds();
+  std::int64_t found = 0;
+  for (auto _ : state)
+    for (const auto& id : ids)
+      found += net.ExternalID2Link(id);
+  benchmark::DoNotOptimize(found);
+  state.counters["lookups_per_second"] =
+      benchmark::Counter(static_cast<double>(ids.size()) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+
+void IdLookup_peer(benchmark::State& state) {
+  if (BaltimoreNetwork().empty()) {
+    state.SkipWithError("the layer is not available");
+    return;
+  }
+  const auto ids = BaltimoreIds();
+  std::unordered_map<std::string, std::int32_t> map;
+  for (std::size_t i = 0; i < ids.size(); ++i)
+    map.emplace(ids[i], static_cast<std::int32_t>(i + 1));
+  std::int64_t found = 0;
+  for (auto _ : state)
+    for (const auto& id : ids)
+      found += map.find(id)->second;
+  benchmark::DoNotOptimize(found);
+  state.counters["lookups_per_second"] =
+      benchmark::Counter(static_cast<double>(ids.size()) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+
 BENCHMARK_CAPTURE(Import_kvnet, baltimore, &BaltimoreLayer)
     ->Name("Import, Baltimore 9777 links/kvnet")
     ->Unit(benchmark::kMillisecond)
@@ -146,6 +268,29 @@ BENCHMARK_CAPTURE(Import_peer, generated, &GeneratedLayer)
     ->Name("Import, generated 965k links/peer")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
+    ->UseRealTime();
+BENCHMARK(Names_kvnet)
+    ->Name("Road names and text ids, Baltimore 9777 links/kvnet")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(Names_peer)
+    ->Name("Road names and text ids, Baltimore 9777 links/peer")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(IdLookup_kvnet)
+    ->Name("Text id lookup, Baltimore 9777 ids/kvnet")
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+// No peer: the files are read per lookup.
+BENCHMARK(IdLookup_kvnet)
+    ->Name("Text id lookup from disk, Baltimore 9777 ids")
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(IdLookup_peer)
+    ->Name("Text id lookup, Baltimore 9777 ids/peer")
+    ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 }  // namespace

@@ -34,7 +34,9 @@ struct TTreeNode {
 template <class T>
 class TBalancedTree {
  public:
-  static constexpr std::int32_t kNodeShift = 20;
+  // Nodes come in blocks of 4096: a small tree stays small, and a tree of millions of keys adds
+  // blocks without moving the nodes it has.
+  static constexpr std::int32_t kNodeShift = 12;
 
   TBalancedTree() : fNodeArray(kNodeShift) {}
   TBalancedTree(const TBalancedTree&) = default;

@@ -101,7 +101,6 @@ void TBigArray<T>::SetCapacity(std::int32_t value) {
   const std::int64_t blocks = (std::int64_t{value} >> cShift) + 1;
   const std::int64_t capacity = blocks * cElements;
   if (capacity > INT32_MAX) detail::RaiseBigArrayCapacity(value);
-  FArray.reserve(static_cast<std::size_t>(blocks));
   while (static_cast<std::int64_t>(FArray.size()) < blocks)
     FArray.emplace_back(static_cast<std::size_t>(cElements));
   FCapacity = static_cast<std::int32_t>(capacity);

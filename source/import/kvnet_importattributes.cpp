@@ -448,7 +448,7 @@ void TImportAttributes::ExecuteRoadnameEvent() {
     std::string name;
     OnReadRoadName(*this, link, name, lastlink);
     std::u16string text = Utf8ToUtf16(Trim(name));
-    if (text.empty()) text = u" ";
+    if (text.empty()) text.push_back(u' ');
     return text;
   };
   const auto tooMany = [&] {

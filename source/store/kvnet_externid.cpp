@@ -88,10 +88,7 @@ class TExternalID::TIndexFile {
 
   // Reads exactly count bytes at pos; a range outside the file raises the corrupt-index error.
   void ReadAt(std::int64_t pos, void* buffer, std::int32_t count) const {
-    if (pos < 0 || count < 0 || pos > FSize - count) {
-      RaiseCorrupt(FName,
-                   Format("a read of %d bytes at %d passes the end of the file", count, pos));
-    }
+    CheckRange(pos, count);
     if (FCached) {
       std::memcpy(buffer, FCache.data() + pos, static_cast<std::size_t>(count));
     } else if (FFile) {
@@ -105,7 +102,24 @@ class TExternalID::TIndexFile {
     }
   }
 
+  // The count bytes at pos: in place when the file is cached, else read into buffer.
+  const std::uint8_t* BytesAt(std::int64_t pos, std::uint8_t* buffer, std::int32_t count) const {
+    if (FCached) {
+      CheckRange(pos, count);
+      return FCache.data() + pos;
+    }
+    ReadAt(pos, buffer, count);
+    return buffer;
+  }
+
  private:
+  void CheckRange(std::int64_t pos, std::int32_t count) const {
+    if (pos < 0 || count < 0 || pos > FSize - count) {
+      RaiseCorrupt(FName,
+                   Format("a read of %d bytes at %d passes the end of the file", count, pos));
+    }
+  }
+
   void Load(TKVStream& stream) {
     FCache.resize(static_cast<std::size_t>(FSize));
     stream.ReadBuffer(FCache.data(), FSize);
@@ -287,15 +301,30 @@ std::int64_t TExternalID::IntegerID(std::int32_t link) const {
   return GetInt64(bytes);
 }
 
-std::u16string TExternalID::TextID(std::int32_t link) const {
+const std::uint8_t* TExternalID::TextIDBytes(std::int32_t link, std::uint8_t* buffer) const {
   const std::int64_t width = fStringlength;
-  std::uint8_t bytes[2 * 254];
-  fStream1->ReadAt(4 + 2 * width * (link - 1), bytes, static_cast<std::int32_t>(2 * width));
-  std::u16string id(static_cast<std::size_t>(width), u' ');
+  return fStream1->BytesAt(4 + 2 * width * (link - 1), buffer,
+                           static_cast<std::int32_t>(2 * width));
+}
+
+std::u16string TExternalID::TextID(std::int32_t link) const {
+  std::uint8_t buffer[2 * 254];
+  const std::uint8_t* bytes = TextIDBytes(link, buffer);
+  std::u16string id(static_cast<std::size_t>(fStringlength), u' ');
   for (std::size_t k = 0; k < id.size(); ++k) {
     id[k] = static_cast<char16_t>(bytes[2 * k] | bytes[2 * k + 1] << 8);
   }
   return id;
+}
+
+int TExternalID::CompareTextID(std::int32_t link, const std::u16string& padded) const {
+  std::uint8_t buffer[2 * 254];
+  const std::uint8_t* bytes = TextIDBytes(link, buffer);
+  for (std::size_t k = 0; k < padded.size(); ++k) {
+    const auto unit = static_cast<char16_t>(bytes[2 * k] | bytes[2 * k + 1] << 8);
+    if (unit != padded[k]) return unit < padded[k] ? -1 : 1;
+  }
+  return 0;
 }
 
 bool TExternalID::FindIndex(const std::string& externalid, std::int32_t& iindex) const {
@@ -344,7 +373,7 @@ bool TExternalID::FindIndex(const std::string& externalid, std::int32_t& iindex)
     h = (c + 17 * h) & 255U;
   query.resize(static_cast<std::size_t>(fStringlength), u' ');
   const auto bucket = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(fNumRecords - 1));
-  return search(bucket, [&](std::int32_t link) { return TextID(link).compare(query); });
+  return search(bucket, [&](std::int32_t link) { return CompareTextID(link, query); });
 }
 
 std::string TExternalID::FindExternalid(std::int32_t iindex) const {

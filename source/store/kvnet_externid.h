@@ -65,6 +65,10 @@ class TExternalID : public TFileBase {
   std::int32_t LinkAt(std::int64_t word, std::int32_t bucket) const;
   std::int64_t IntegerID(std::int32_t link) const;
   std::u16string TextID(std::int32_t link) const;
+  // The 2 x Stringlength() bytes of link's text id, in place or read into buffer.
+  const std::uint8_t* TextIDBytes(std::int32_t link, std::uint8_t* buffer) const;
+  // Orders link's stored id against a query padded to the id width, unit by unit.
+  int CompareTextID(std::int32_t link, const std::u16string& padded) const;
 
   TKVStream* FCallerStream1 = nullptr;
   TKVStream* FCallerStream2 = nullptr;

@@ -8,6 +8,8 @@
 #include <functional>
 #include <limits>
 #include <numbers>
+#include <ostream>
+#include <string>
 
 #include "foundation/kvnet_exceptions.h"
 #include "foundation/kvnet_io.h"
@@ -61,6 +63,11 @@ struct TVariant {
   std::int64_t key;
   bool cache;
 };
+
+void PrintTo(const TVariant& v, std::ostream* os) {
+  *os << (v.unit == cuDeg ? "degrees" : "metres") << ", key " << v.key
+      << (v.cache ? ", cached" : ", uncached");
+}
 
 class NetworkVariants : public testing::TestWithParam<TVariant> {};
 
@@ -136,7 +143,13 @@ INSTANTIATE_TEST_SUITE_P(Storage, NetworkVariants,
                          testing::Values(TVariant{cuM, 0, true}, TVariant{cuM, 0, false},
                                          TVariant{cuM, 987654321, true}, TVariant{cuM, 5, false},
                                          TVariant{cuDeg, 0, true},
-                                         TVariant{cuDeg, 123456789012LL, false}));
+                                         TVariant{cuDeg, 123456789012LL, false}),
+                         [](const testing::TestParamInfo<TVariant>& param) {
+                           const TVariant& v = param.param;
+                           return std::string(v.unit == cuDeg ? "Degrees" : "Metres") +
+                                  (v.key == 0 ? "Plain" : "Key" + std::to_string(v.key)) +
+                                  (v.cache ? "Cached" : "Uncached");
+                         });
 
 TEST(Network, DistancesUseTheCoordinateUnit) {
   const TNetworkDir metres(SampleLinks());
