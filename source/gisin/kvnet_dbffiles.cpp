@@ -582,18 +582,22 @@ void TDbfFile::WriteString(std::int32_t fieldNum, std::int64_t recNum, const std
   PutFieldBytes(fieldNum, recNum, bytes.data(), bytes.size());
 }
 
-void TDbfFile::WriteIntegerArray(std::int32_t fieldnum, const TIntegerArray& value) {
-  if (!ValidField(fieldnum)) return;
-  switch (fFields[static_cast<std::size_t>(fieldnum)].FieldType) {
+bool TDbfFile::NumericField(std::int32_t fieldNum) const {
+  if (!ValidField(fieldNum)) return false;
+  switch (fFields[static_cast<std::size_t>(fieldNum)].FieldType) {
     case gfInteger:
     case gfSmallInt:
     case gfDecimal:
     case gfFloat:
     case gfLogical:
-      break;
+      return true;
     default:
-      return;
+      return false;
   }
+}
+
+void TDbfFile::WriteIntegerArray(std::int32_t fieldnum, const TIntegerArray& value) {
+  if (!NumericField(fieldnum)) return;
   const auto last =
       std::min<std::int64_t>(static_cast<std::int64_t>(value.size()) - 1, fRecordCount);
   for (std::int64_t i = 1; i <= last; ++i)
@@ -601,17 +605,7 @@ void TDbfFile::WriteIntegerArray(std::int32_t fieldnum, const TIntegerArray& val
 }
 
 void TDbfFile::WriteCostArray(std::int32_t fieldnum, const std::vector<float>& value) {
-  if (!ValidField(fieldnum)) return;
-  switch (fFields[static_cast<std::size_t>(fieldnum)].FieldType) {
-    case gfInteger:
-    case gfSmallInt:
-    case gfDecimal:
-    case gfFloat:
-    case gfLogical:
-      break;
-    default:
-      return;
-  }
+  if (!NumericField(fieldnum)) return;
   const auto last =
       std::min<std::int64_t>(static_cast<std::int64_t>(value.size()) - 1, fRecordCount);
   for (std::int64_t i = 1; i <= last; ++i)

@@ -92,6 +92,8 @@ class TDbfFile {
   // The first line of a .cpg file: a code page number, or UTF-8; 0 for anything else.
   static std::uint16_t CodePageFromCpg(const std::string& cpg);
   bool ValidField(std::int32_t fieldNum) const;
+  // A valid field that holds numbers or logicals (the column writers skip others).
+  bool NumericField(std::int32_t fieldNum) const;
   bool ValidRecord(std::int64_t recNum) const;
   // Reads the field's bytes of a record into fBuffer.
   const std::uint8_t* FieldBytes(std::int32_t fieldNum, std::int64_t recNum);

@@ -22,6 +22,7 @@
 #include "import/kvnet_importreaders.h"
 #include "store/kvnet_configfile.h"
 #include "store/kvnet_encryption.h"
+#include "store/kvnet_externid.h"
 #include "store/kvnet_roadnamefile.h"
 
 namespace kvnet {
@@ -65,14 +66,6 @@ void WriteFile(const std::string& fileName, const std::function<void(TKVStream&)
 void RemoveFile(const std::string& fileName) {
   std::error_code ec;
   std::filesystem::remove(fileName, ec);
-}
-
-// The hash of a text id as the index finds it: over the stored (trimmed) characters.
-std::uint32_t TextIdBucket(std::u16string_view id) {
-  std::uint32_t h = 0;
-  for (const char16_t c : id)
-    h = (c + 17 * h) & 255U;
-  return h;
 }
 
 bool IsHighSurrogate(char16_t c) {
@@ -494,6 +487,18 @@ void TImportAttributes::RaiseDuplicates() const {
   throw Exception("External ID has duplicate values");
 }
 
+template <class IdOf>
+void TImportAttributes::SortBuckets(std::vector<std::vector<std::int32_t>>& buckets,
+                                    const IdOf& id) const {
+  for (auto& bucket : buckets) {
+    std::sort(bucket.begin(), bucket.end(),
+              [&](std::int32_t a, std::int32_t b) { return id(a) < id(b); });
+    for (std::size_t k = 1; k < bucket.size(); ++k) {
+      if (id(bucket[k - 1]) == id(bucket[k])) RaiseDuplicates();
+    }
+  }
+}
+
 void TImportAttributes::WriteIndex2(const std::vector<std::vector<std::int32_t>>& buckets,
                                     bool offsets64, int from) {
   SetProgressStart(from);
@@ -526,14 +531,7 @@ void TImportAttributes::WriteIntegerIndex(const std::vector<std::int64_t>& ids, 
     const auto bucket = static_cast<std::size_t>(static_cast<std::uint64_t>(ids[k]) & 255U);
     buckets[bucket].push_back(static_cast<std::int32_t>(k) + 1);
   }
-  const auto id = [&](std::int32_t link) { return ids[static_cast<std::size_t>(link) - 1]; };
-  for (auto& bucket : buckets) {
-    std::sort(bucket.begin(), bucket.end(),
-              [&](std::int32_t a, std::int32_t b) { return id(a) < id(b); });
-    for (std::size_t k = 1; k < bucket.size(); ++k) {
-      if (id(bucket[k - 1]) == id(bucket[k])) RaiseDuplicates();
-    }
-  }
+  SortBuckets(buckets, [&](std::int32_t link) { return ids[static_cast<std::size_t>(link) - 1]; });
   try {
     WriteFile(fDirectory + kIndex1File, [&](TKVStream& out) {
       out.WriteInt32(useint64 ? -1 : 0);
@@ -558,21 +556,14 @@ void TImportAttributes::WriteTextIndex(const std::vector<std::u16string>& ids, s
   std::vector<std::vector<std::int32_t>> buckets(kBucketCount);
   std::vector<std::u16string> padded(ids.size());
   for (std::size_t k = 0; k < ids.size(); ++k) {
-    buckets[TextIdBucket(ids[k])].push_back(static_cast<std::int32_t>(k) + 1);
+    buckets[TExternalID::TextBucket(ids[k])].push_back(static_cast<std::int32_t>(k) + 1);
     padded[k] = ids[k];
     padded[k].resize(static_cast<std::size_t>(width), u' ');
   }
   // Buckets are searched by comparing padded ids code unit by code unit.
-  const auto id = [&](std::int32_t link) -> const std::u16string& {
+  SortBuckets(buckets, [&](std::int32_t link) -> const std::u16string& {
     return padded[static_cast<std::size_t>(link) - 1];
-  };
-  for (auto& bucket : buckets) {
-    std::sort(bucket.begin(), bucket.end(),
-              [&](std::int32_t a, std::int32_t b) { return id(a) < id(b); });
-    for (std::size_t k = 1; k < bucket.size(); ++k) {
-      if (id(bucket[k - 1]) == id(bucket[k])) RaiseDuplicates();
-    }
-  }
+  });
   try {
     WriteFile(fDirectory + kIndex1File, [&](TKVStream& out) {
       out.WriteInt32(width + (offsets64 ? 256 : 0));

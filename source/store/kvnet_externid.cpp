@@ -327,6 +327,13 @@ int TExternalID::CompareTextID(std::int32_t link, const std::u16string& padded) 
   return 0;
 }
 
+std::uint32_t TExternalID::TextBucket(std::u16string_view id) {
+  std::uint32_t h = 0;
+  for (const char16_t c : id)
+    h = (c + 17 * h) & 255U;
+  return h;
+}
+
 bool TExternalID::FindIndex(const std::string& externalid, std::int32_t& iindex) const {
   CheckIsOpen();
   iindex = 0;
@@ -368,9 +375,7 @@ bool TExternalID::FindIndex(const std::string& externalid, std::int32_t& iindex)
   // Text ids: hash over the trimmed query, then compare padded ids code unit by code unit.
   std::u16string query = Utf8ToUtf16(Trim(externalid));
   if (query.size() > static_cast<std::size_t>(fStringlength)) return false;  // no stored id fits
-  std::uint32_t h = 0;
-  for (const char16_t c : query)
-    h = (c + 17 * h) & 255U;
+  const std::uint32_t h = TextBucket(query);
   query.resize(static_cast<std::size_t>(fStringlength), u' ');
   const auto bucket = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(fNumRecords - 1));
   return search(bucket, [&](std::int32_t link) { return CompareTextID(link, query); });

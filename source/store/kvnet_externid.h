@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/kvnet_filebase.h"
@@ -48,6 +49,9 @@ class TExternalID : public TFileBase {
   // The id of link iindex as text (decimal for integer ids, trimmed for text ids). Raises
   // EOutOfRange "Index should be from 1 to %d (is %d)" outside 1..MaxIndex.
   std::string FindExternalid(std::int32_t iindex) const;
+
+  // The bucket of a text id: a hash over its stored (trimmed) characters, 0..255.
+  static std::uint32_t TextBucket(std::u16string_view id);
 
   // 0 for int32 ids, 255 for int64 ids, else the width of text ids in UTF-16 code units.
   std::int32_t Stringlength() const { return fStringlength; }
