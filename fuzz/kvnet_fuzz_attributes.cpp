@@ -12,9 +12,7 @@ namespace {
 const std::filesystem::path& Template() {
   static const std::filesystem::path folder = [] {
     using namespace kvnet;
-    const auto path =
-        fuzz::Folder().parent_path() / (fuzz::Folder().filename().string() + "_template");
-    std::filesystem::create_directories(path);
+    const auto path = fuzz::TemplateFolder();
     test::WriteNetwork(path.string(),
                        test::ParseLinks("0 0, 100 0; 100 0, 200 0; 200 0, 200 100; 0 0, 200 100"));
     return path;
@@ -27,8 +25,7 @@ const std::filesystem::path& Template() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kvnet;
   const auto& source = Template();
-  fuzz::ClearFolder();
-  std::filesystem::copy(source, fuzz::Folder(), std::filesystem::copy_options::recursive);
+  fuzz::CopyTemplate(source);
   const auto parts = fuzz::SplitParts(data, size);
   std::string table;
   TFileKind kind = fkCSV;

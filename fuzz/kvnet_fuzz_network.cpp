@@ -25,9 +25,7 @@ constexpr std::array<const char*, 13> kFiles = {
 const std::filesystem::path& Template() {
   static const std::filesystem::path folder = [] {
     using namespace kvnet;
-    const auto path =
-        fuzz::Folder().parent_path() / (fuzz::Folder().filename().string() + "_template");
-    std::filesystem::create_directories(path);
+    const auto path = fuzz::TemplateFolder();
     auto links = test::ParseLinks(
         "0 0, 100 0; 100 0, 100 100, 200 100; 100 0, 200 0; 200 0, 200 100; 200 100, 300 100;"
         "0 0, 0 100, 100 100; 300 100, 300 100; 200 0, 300 100");
@@ -102,8 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace kvnet;
   if (size == 0) return 0;
   const auto& source = Template();
-  fuzz::ClearFolder();
-  std::filesystem::copy(source, fuzz::Folder(), std::filesystem::copy_options::recursive);
+  fuzz::CopyTemplate(source);
   const char* file = kFiles[data[0] % kFiles.size()];
   fuzz::WriteFile(file, std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
   for (const bool cache : {true, false}) {

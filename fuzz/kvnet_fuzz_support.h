@@ -15,7 +15,7 @@
 
 namespace kvnet::fuzz {
 
-// A folder of its own for this process, emptied on every call.
+// A folder of its own for this process (ClearFolder empties it).
 inline const std::filesystem::path& Folder() {
   static const std::filesystem::path folder = [] {
     auto path =
@@ -29,6 +29,19 @@ inline const std::filesystem::path& Folder() {
 inline void ClearFolder() {
   for (const auto& entry : std::filesystem::directory_iterator(Folder()))
     std::filesystem::remove_all(entry.path());
+}
+
+// A second folder of this process, next to Folder(), for data made once and copied per input.
+inline std::filesystem::path TemplateFolder() {
+  const auto path = Folder().parent_path() / (Folder().filename().string() + "_template");
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+// Empties Folder() and copies the template folder's files into it.
+inline void CopyTemplate(const std::filesystem::path& source) {
+  ClearFolder();
+  std::filesystem::copy(source, Folder(), std::filesystem::copy_options::recursive);
 }
 
 inline std::string WriteFile(const std::string& name, std::string_view bytes) {
