@@ -102,7 +102,7 @@ std::string InsertSeparators(std::string_view s,
 
 // The general text padded to exactly 16 characters with zeros that keep its value, or a longer
 // text when it does not fit.
-std::string PadBound(std::string text) {
+std::string PadBound(const std::string& text) {
   const auto e = text.find('E');
   std::string mantissa = text.substr(0, e);
   const std::string exponent = e == std::string::npos ? std::string() : text.substr(e);

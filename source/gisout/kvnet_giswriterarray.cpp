@@ -102,8 +102,8 @@ double EncodeGISDate(std::int32_t year, std::int32_t month, std::int32_t day,
   if (year < 1 || month < 1 || day < 1 || !date.ok()) {
     throw Exception(Format("'%s' is not a valid date", text));
   }
-  constexpr year_month_day epoch{std::chrono::year(1899), December, std::chrono::day(30)};
-  return static_cast<double>((sys_days(date) - sys_days(epoch)).count());
+  constexpr year_month_day kEpoch{std::chrono::year(1899), December, std::chrono::day(30)};
+  return static_cast<double>((sys_days(date) - sys_days(kEpoch)).count());
 }
 
 std::string GISValueToText(const TGISValue& value) {

@@ -176,7 +176,7 @@ void TGISWriterDBF::WriteHeader() {
   std::string name;
   for (std::int32_t i = 1; i <= FNumFields; ++i) {
     const TFieldInfo& field = FFieldInfo[static_cast<std::size_t>(i)];
-    const auto at = static_cast<std::size_t>(32 * i);
+    const std::size_t at = 32 * static_cast<std::size_t>(i);
     name.clear();
     if (Encoding() != nullptr) {
       Encoding()->EncodeWithin(field.Name, 10, name);
@@ -188,7 +188,7 @@ void TGISWriterDBF::WriteHeader() {
     header[at + 16] = static_cast<char>(field.Width);
     header[at + 17] = static_cast<char>(field.decimals);
   }
-  header[static_cast<std::size_t>(32 * (FNumFields + 1))] = 0x0D;
+  header[32 * (static_cast<std::size_t>(FNumFields) + 1)] = 0x0D;
   FOutDBF->WriteBuffer(header.data(), static_cast<std::int64_t>(header.size()));
 }
 
@@ -457,7 +457,8 @@ void TGISWriterSHP::ReleaseShapes() noexcept {
 
 void TGISWriterSHP::Close() {
   if (!Fopen) return;
-  TGISWriter::Close();
+  // The base part only: the .dbf part is closed below, after the shapes.
+  TGISWriter::Close();  // NOLINT(bugprone-parent-virtual-call)
   Fopen = false;
   try {
     if (FSHPopen) {
@@ -497,7 +498,7 @@ void TGISWriterSHP::Drop() {
   ReleaseShapes();
   ReleaseDbf();
   if (FFilesCreated) DeleteFiles(FileName, {".dbf", ".shp", ".shx", ".prj", ".cpg"});
-  TGISWriter::Drop();
+  TGISWriter::Drop();  // NOLINT(bugprone-parent-virtual-call): the .dbf part is released above
 }
 
 }  // namespace kvnet

@@ -373,11 +373,11 @@ void TTabReader::ReadLine(std::int32_t fileIndex, std::uint8_t type, std::int64_
       fCentreBlock = block;
     }
     for (int k = 0; k < 4; ++k) {
-      c[k] = (k % 2 == 0 ? fCentreX : fCentreY) + fMap->Value<std::int16_t>(data + 2 * k);
+      c[k] = (k % 2 == 0 ? fCentreX : fCentreY) + fMap->Value<std::int16_t>(data + 2 * std::int64_t{k});
     }
   } else {
     for (int k = 0; k < 4; ++k)
-      c[k] = fMap->Value<std::int32_t>(data + 4 * k);
+      c[k] = fMap->Value<std::int32_t>(data + 4 * std::int64_t{k});
   }
   std::vector<TFloatPoint>& vertices = fImport.Vertices();
   if (vertices.size() < 2) vertices.resize(2);

@@ -241,7 +241,7 @@ void TNetwork::ReadNetworkFiles(bool spatialindex, bool coord3Cache, std::int32_
     a.assign(static_cast<std::size_t>(maxDegree) + 2, 0);
     std::int64_t slotCount = 0;
     for (std::int32_t d = maxDegree; d >= 1; --d) {
-      const std::int32_t count = data[static_cast<std::size_t>(maxDegree - d + 1)];
+      const std::int32_t count = data[static_cast<std::size_t>(maxDegree - d) + 1];
       if (count < a[static_cast<std::size_t>(d) + 1] || (d == maxDegree && count < 1)) {
         part.Corrupt(Format("the count of nodes of degree %d or more is %d", d, count));
       }

@@ -189,8 +189,9 @@ void TNetwork::ExternalNodeId2ZLevels(const std::string& inputFile, const std::s
     std::int32_t zTo = 0;
     if (FromNodeOf(link) != 0) {
       const auto& [from, to] = ids[static_cast<std::size_t>(link) - 1];
-      zFrom = tree.GetZ(from);
-      zTo = tree.GetZ(to);
+      // Z-levels are small signed numbers, not characters.
+      zFrom = tree.GetZ(from);  // NOLINT(bugprone-signed-char-misuse)
+      zTo = tree.GetZ(to);      // NOLINT(bugprone-signed-char-misuse)
     }
     writer->AddObject(0, false, Format("%d,%d", zFrom, zTo));
     ProgressExecute(link);
