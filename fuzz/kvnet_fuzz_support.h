@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <string_view>
 #include <vector>
 
@@ -38,10 +39,16 @@ inline std::filesystem::path TemplateFolder() {
   return path;
 }
 
-// Empties Folder() and copies the template folder's files into it.
+// Empties Folder() and copies the template folder's files into it. The fuzzer's timer signal
+// can interrupt a file copy; it is then simply repeated.
 inline void CopyTemplate(const std::filesystem::path& source) {
-  ClearFolder();
-  std::filesystem::copy(source, Folder(), std::filesystem::copy_options::recursive);
+  for (;;) {
+    ClearFolder();
+    std::error_code ec;
+    std::filesystem::copy(source, Folder(), std::filesystem::copy_options::recursive, ec);
+    if (!ec) return;
+    if (ec != std::errc::interrupted) throw std::filesystem::filesystem_error("copy", ec);
+  }
 }
 
 inline std::string WriteFile(const std::string& name, std::string_view bytes) {
