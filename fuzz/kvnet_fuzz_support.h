@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace kvnet::fuzz {

@@ -148,10 +148,10 @@ class TImportAttributes : public TFileBase {
                          const std::string& fieldname);
   void WriteLimitFile(const std::vector<std::uint8_t>& values, std::int64_t key) const;
   void WriteAttributeFile(const std::vector<std::uint16_t>& values, std::int64_t key) const;
-  // Builds and writes index1.bin and index2.bin; progress from `from` to 100.
   // Sorts each bucket of link numbers by id(link); equal ids raise the duplicate error.
   template <class IdOf>
   void SortBuckets(std::vector<std::vector<std::int32_t>>& buckets, const IdOf& id) const;
+  // Builds and writes index1.bin and index2.bin; progress from `from` to 100.
   void WriteIntegerIndex(const std::vector<std::int64_t>& ids, bool useint64, int from);
   void WriteTextIndex(const std::vector<std::u16string>& ids, std::int32_t width, int from);
   void WriteIndex2(const std::vector<std::vector<std::int32_t>>& buckets, bool offsets64, int from);

@@ -373,7 +373,8 @@ void TTabReader::ReadLine(std::int32_t fileIndex, std::uint8_t type, std::int64_
       fCentreBlock = block;
     }
     for (int k = 0; k < 4; ++k) {
-      c[k] = (k % 2 == 0 ? fCentreX : fCentreY) + fMap->Value<std::int16_t>(data + 2 * std::int64_t{k});
+      c[k] = (k % 2 == 0 ? fCentreX : fCentreY) +
+             fMap->Value<std::int16_t>(data + 2 * std::int64_t{k});
     }
   } else {
     for (int k = 0; k < 4; ++k)

@@ -39,6 +39,11 @@ std::int32_t GetInt32(const std::uint8_t* p) {
   return static_cast<std::int32_t>(GetUInt32(p));
 }
 
+// UTF-16 code unit k of a little-endian text.
+char16_t GetUnit(const std::uint8_t* text, std::size_t k) {
+  return static_cast<char16_t>(text[2 * k] | text[2 * k + 1] << 8);
+}
+
 std::int64_t GetInt64(const std::uint8_t* p) {
   return static_cast<std::int64_t>(static_cast<std::uint64_t>(GetUInt32(p)) |
                                    static_cast<std::uint64_t>(GetUInt32(p + 4)) << 32);
@@ -311,9 +316,8 @@ std::u16string TExternalID::TextID(std::int32_t link) const {
   std::uint8_t buffer[2 * 254];
   const std::uint8_t* bytes = TextIDBytes(link, buffer);
   std::u16string id(static_cast<std::size_t>(fStringlength), u' ');
-  for (std::size_t k = 0; k < id.size(); ++k) {
-    id[k] = static_cast<char16_t>(bytes[2 * k] | bytes[2 * k + 1] << 8);
-  }
+  for (std::size_t k = 0; k < id.size(); ++k)
+    id[k] = GetUnit(bytes, k);
   return id;
 }
 
@@ -321,7 +325,7 @@ int TExternalID::CompareTextID(std::int32_t link, const std::u16string& padded) 
   std::uint8_t buffer[2 * 254];
   const std::uint8_t* bytes = TextIDBytes(link, buffer);
   for (std::size_t k = 0; k < padded.size(); ++k) {
-    const auto unit = static_cast<char16_t>(bytes[2 * k] | bytes[2 * k + 1] << 8);
+    const char16_t unit = GetUnit(bytes, k);
     if (unit != padded[k]) return unit < padded[k] ? -1 : 1;
   }
   return 0;
